@@ -1,0 +1,80 @@
+// HTTP exchanges over libcurl, behind a small interface that tests can fake.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace net {
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+using QueryParams = std::vector<std::pair<std::string, std::string>>;
+
+struct BasicCredentials {
+  std::string usuario;
+  std::string senha;
+};
+
+struct HttpRequest {
+  std::string method = "GET";  // "GET" or "POST"
+  std::string url;             // used exactly as given; must carry its "scheme://"
+  Headers headers;             // sent as given and in this order, after Host
+  QueryParams query;           // appended URL-encoded, in this order
+  std::optional<std::string> body;
+  std::optional<BasicCredentials> basic;  // sent with the request itself
+  // Bound on connecting and on each wait for data; none when absent.
+  std::optional<std::chrono::milliseconds> idleTimeout;
+};
+
+struct HttpResponse {
+  long status = 0;
+  std::string body;  // content encoding already undone
+};
+
+/// A transport failure of one exchange (resolution, connection, TLS, time-out,
+/// malformed URL, unsupported scheme, too many redirects, an oversized answer), with
+/// libcurl's description. Bodies that should be JSON and are not fail in this class too.
+class RequestException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Largest answer the program will hold; a list of 100 000 customers is about 25 MB.
+inline constexpr std::size_t MAX_BODY_BYTES = std::size_t{64} << 20;
+
+class HttpClient {
+ public:
+  virtual ~HttpClient() = default;
+  /// One independent exchange. Throws RequestException on a transport failure and
+  /// run::TimeoutException when the run's deadline passes.
+  virtual HttpResponse perform(const HttpRequest& request) = 0;
+};
+
+/// The real client. Not thread-safe: one per thread. Every exchange gets a fresh
+/// connection and no TLS session, cookie or connection is carried over; the handle
+/// itself is kept so that the parsed CA store is loaded once per thread.
+class CurlClient final : public HttpClient {
+ public:
+  /// `caBundle`: PEM file trusted instead of the system store; empty for the system store.
+  explicit CurlClient(std::string caBundle);
+  CurlClient();  // the compiled-in CA_BUNDLE
+  ~CurlClient() override;
+  CurlClient(const CurlClient&) = delete;
+  CurlClient& operator=(const CurlClient&) = delete;
+
+  HttpResponse perform(const HttpRequest& request) override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+/// The URL with the query parameters appended, each value percent-encoded.
+std::string urlWithQuery(const std::string& url, const QueryParams& query);
+
+}  // namespace net

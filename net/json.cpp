@@ -1,0 +1,142 @@
+#include "net/json.hpp"
+
+#include <cstdint>
+
+namespace net {
+
+namespace {
+
+constexpr char HEX[] = "0123456789abcdef";
+
+void escapeUnit(std::string& saida, std::uint32_t unidade) {
+  saida += "\\u";
+  for (int deslocamento = 12; deslocamento >= 0; deslocamento -= 4) saida.push_back(HEX[(unidade >> deslocamento) & 0xF]);
+}
+
+[[noreturn]] void invalidUtf8(std::size_t posicao) {
+  throw JsonEncodeError("text is not valid UTF-8 (byte " + std::to_string(posicao) + ")");
+}
+
+// Decodes the code point that starts at `i` and advances `i` past it.
+std::uint32_t decodeUtf8(std::string_view texto, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(texto[k]); };
+  const unsigned char primeiro = byte(i);
+  std::size_t extras;
+  std::uint32_t cp;
+  std::uint32_t minimo;
+  if (primeiro >= 0xC2 && primeiro <= 0xDF) {
+    extras = 1, cp = primeiro & 0x1F, minimo = 0x80;
+  } else if (primeiro >= 0xE0 && primeiro <= 0xEF) {
+    extras = 2, cp = primeiro & 0x0F, minimo = 0x800;
+  } else if (primeiro >= 0xF0 && primeiro <= 0xF4) {
+    extras = 3, cp = primeiro & 0x07, minimo = 0x10000;
+  } else {
+    invalidUtf8(i);
+  }
+  if (i + extras >= texto.size()) invalidUtf8(i);
+  for (std::size_t k = 1; k <= extras; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) invalidUtf8(i + k);
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  if (cp < minimo || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) invalidUtf8(i);
+  i += extras + 1;
+  return cp;
+}
+
+void writeString(std::string& saida, std::string_view texto) {
+  saida.push_back('"');
+  for (std::size_t i = 0; i < texto.size();) {
+    const auto c = static_cast<unsigned char>(texto[i]);
+    if (c >= 0x80) {
+      const std::uint32_t cp = decodeUtf8(texto, i);
+      if (cp < 0x10000) {
+        escapeUnit(saida, cp);
+      } else {
+        escapeUnit(saida, 0xD800 + ((cp - 0x10000) >> 10));
+        escapeUnit(saida, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+      }
+      continue;
+    }
+    switch (c) {
+      case '"': saida += "\\\""; break;
+      case '\\': saida += "\\\\"; break;
+      case '\b': saida += "\\b"; break;
+      case '\f': saida += "\\f"; break;
+      case '\n': saida += "\\n"; break;
+      case '\r': saida += "\\r"; break;
+      case '\t': saida += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          escapeUnit(saida, c);
+        } else {
+          saida.push_back(static_cast<char>(c));
+        }
+    }
+    ++i;
+  }
+  saida.push_back('"');
+}
+
+void writeValue(std::string& saida, const Json& valor) {
+  switch (valor.type()) {
+    case Json::value_t::object: {
+      saida.push_back('{');
+      const char* separador = "";
+      for (const auto& [chave, membro] : valor.items()) {
+        saida += separador;
+        writeString(saida, chave);
+        saida += ": ";
+        writeValue(saida, membro);
+        separador = ", ";
+      }
+      saida.push_back('}');
+      break;
+    }
+    case Json::value_t::array: {
+      saida.push_back('[');
+      const char* separador = "";
+      for (const auto& elemento : valor) {
+        saida += separador;
+        writeValue(saida, elemento);
+        separador = ", ";
+      }
+      saida.push_back(']');
+      break;
+    }
+    case Json::value_t::string:
+      writeString(saida, valor.get_ref<const std::string&>());
+      break;
+    default:  // null, booleans and numbers have one spelling
+      saida += valor.dump();
+  }
+}
+
+}  // namespace
+
+Json parseJson(std::string_view body) {
+  try {
+    return Json::parse(body.begin(), body.end());
+  } catch (const Json::parse_error& erro) {
+    throw JsonDecodeError(std::string("invalid JSON: ") + erro.what());
+  }
+}
+
+std::string serializar(const Json& valor) {
+  std::string saida;
+  writeValue(saida, valor);
+  return saida;
+}
+
+std::string compactJson(const Json& valor) {
+  try {
+    return valor.dump(-1, ' ', true);
+  } catch (const Json::type_error& erro) {
+    throw JsonEncodeError(erro.what());
+  }
+}
+
+std::string plainText(const Json& valor) {
+  return valor.is_string() ? valor.get<std::string>() : compactJson(valor);
+}
+
+}  // namespace net

@@ -1,0 +1,43 @@
+// Decoded JSON values and the one-line ASCII serialisation of request bodies.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "net/http.hpp"
+
+namespace net {
+
+/// A parsed JSON document; objects keep their member order.
+using Json = nlohmann::ordered_json;
+
+/// A body that should be JSON and is not. A request failure, like a broken transfer.
+class JsonDecodeError : public RequestException {
+ public:
+  using RequestException::RequestException;
+};
+
+/// A text that cannot be serialised (not valid UTF-8).
+class JsonEncodeError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Parses a body (strict UTF-8); JsonDecodeError when it is not JSON.
+Json parseJson(std::string_view body);
+
+/// One line, ", " between members and elements, ": " after keys, members in insertion
+/// order, every character outside ASCII as a lower-case \uXXXX escape (surrogate pairs
+/// beyond the basic plane), the short escapes for quote, backslash, \b \f \n \r \t,
+/// other control characters as \u00XX, the solidus as is.
+std::string serializar(const Json& valor);
+
+/// Compact JSON text (no spaces), ASCII only.
+std::string compactJson(const Json& valor);
+
+/// The plain text of a value: text unchanged, anything else as compact JSON.
+std::string plainText(const Json& valor);
+
+}  // namespace net

@@ -1,0 +1,24 @@
+// Whole-line output. Workers print concurrently, so every line goes out in one write.
+#pragma once
+
+#include <string_view>
+
+namespace run::console {
+
+/// Writes the text and a line feed to stdout in one write.
+void linha(std::string_view texto);
+
+/// Writes the text and a line feed to stderr in one write.
+void linhaErro(std::string_view texto);
+
+/// Writes a block of whole lines (already ending in line feeds) to stdout.
+void bloco(std::string_view texto);
+
+/// True once a write to stdout has failed (or stdout was closed at start-up).
+bool saidaFalhou();
+
+/// Makes sure descriptors 0 to 2 are open, so that no socket or file the run opens
+/// later lands on them; a closed stdout counts as a failed stdout.
+void prepararDescritores();
+
+}  // namespace run::console

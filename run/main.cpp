@@ -1,0 +1,3 @@
+#include "run/dispatch.hpp"
+
+int main(int argc, char** argv) { return run::executar(argc, argv); }
