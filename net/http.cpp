@@ -41,13 +41,16 @@ void initGlobal() {
   });
 }
 
-// libcurl would guess "http://" for a URL without a scheme; we do not allow that.
-bool hasScheme(const std::string& url) {
+// libcurl would guess "http://" for a URL without a scheme, and read "http:///exec" as
+// the host "exec"; neither is a URL we were given.
+bool wellFormed(const std::string& url) {
   const auto fim = url.find("://");
   if (fim == std::string::npos || fim == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
-  return std::all_of(url.begin(), url.begin() + static_cast<long>(fim), [](char c) {
+  const bool schemeOk = std::all_of(url.begin(), url.begin() + static_cast<long>(fim), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
   });
+  const auto host = fim + 3;
+  return schemeOk && host < url.size() && url.find_first_of("/?#", host) != host;
 }
 
 // A line break in a header value would let a peer's data inject headers.
@@ -263,7 +266,7 @@ CURLcode CurlClient::Impl::run(const HttpRequest& request, Transfer& t) {
 
 HttpResponse CurlClient::perform(const HttpRequest& request) {
   run::prazo::verificar();
-  if (!hasScheme(request.url)) throw RequestException(curl_easy_strerror(CURLE_URL_MALFORMAT));
+  if (!wellFormed(request.url)) throw RequestException(curl_easy_strerror(CURLE_URL_MALFORMAT));
   const std::string url = urlWithQuery(request.url, request.query);
   HeaderList headers = buildHeaders(request.headers);
   Transfer t;
