@@ -1,0 +1,149 @@
+#include "registry/registry.hpp"
+
+#include <gtest/gtest.h>
+
+#include "run/config.hpp"
+#include "tests/support/fake_http.hpp"
+
+namespace {
+
+using net::Json;
+using testing_support::FakeHttp;
+
+const std::string BASE = run::config::REGISTRY_API_URL;
+const std::string ORIGIN = run::config::PORTAL_ORIGIN;
+const std::string BROWSER = "Mozilla/5.0 (X11; Linux x86_64; rv:129.0) Gecko/20100101 Firefox/129.0";
+
+net::Headers headersLoginEsperados() {
+  return {{"User-Agent", BROWSER},
+          {"Accept", "application/json, text/plain, */*"},
+          {"Accept-Language", "pt-BR"},
+          {"Accept-Encoding", "gzip, deflate, br, zstd"},
+          {"Content-Type", "application/json"},
+          {"Origin", ORIGIN},
+          {"Connection", "keep-alive"},
+          {"Referer", ORIGIN + "/"},
+          {"Sec-Fetch-Dest", "empty"},
+          {"Sec-Fetch-Mode", "cors"},
+          {"Sec-Fetch-Site", "same-site"},
+          {"Priority", "u=0"},
+          {"TE", "trailers"}};
+}
+
+net::Headers headersListaEsperados(const std::string& authorization) {
+  return {{"User-Agent", BROWSER},
+          {"Accept", "application/json, text/plain, */*"},
+          {"Accept-Language", "pt-BR"},
+          {"Accept-Encoding", "gzip, deflate, br, zstd"},
+          {"Authorization", authorization},
+          {"x-user-id", "7c1e5a90-3b2d-4f6e-9a8c-d0b4e2f61a37"},
+          {"Origin", ORIGIN},
+          {"Connection", "keep-alive"},
+          {"Referer", ORIGIN + "/"},
+          {"Sec-Fetch-Dest", "empty"},
+          {"Sec-Fetch-Mode", "cors"},
+          {"Sec-Fetch-Site", "same-site"},
+          {"TE", "trailers"}};
+}
+
+TEST(ObterTokenSistemaTQ, SendsTheFixedAccountWhateverTheArguments) {
+  const std::pair<std::string, std::string> argumentos[] = {
+      {"", ""}, {"operador", "errada"}, {"coletor_auto", "580@virar"}, {"usuário", "s\"enha\n"}};
+  for (const auto& [usuario, senha] : argumentos) {
+    FakeHttp http;
+    http.responder(200, R"({"token": "t"})");
+    registry::obterTokenSistemaTQ(http, usuario, senha);
+    ASSERT_EQ(http.pedidos().size(), 1u);
+    const auto& pedido = http.pedidos()[0];
+    EXPECT_EQ(pedido.method, "POST");
+    EXPECT_EQ(pedido.url, BASE + "/login");
+    EXPECT_EQ(pedido.headers, headersLoginEsperados());
+    EXPECT_EQ(pedido.body, R"({"login": "coletor_auto", "senha": "580@virar"})") << usuario;
+    EXPECT_TRUE(pedido.query.empty());
+    EXPECT_FALSE(pedido.basic);
+    EXPECT_FALSE(pedido.idleTimeout);  // only the run's own limit bounds it
+  }
+}
+
+TEST(ObterTokenSistemaTQ, ReturnsTheTokenUnchangedWhateverTheStatus) {
+  const struct {
+    long status;
+    const char* corpo;
+    Json token;
+  } casos[] = {
+      {200, R"({"token": "abc.def", "user": 1})", "abc.def"},
+      {401, R"({"erro": "x", "token": "mesmo assim"})", "mesmo assim"},
+      {500, R"({"token": 123456789012})", 123456789012},
+      {200, R"({"token": null})", nullptr},
+      {200, R"({"token": {"a": [1]}})", Json{{"a", Json::array({1})}}},
+  };
+  for (const auto& caso : casos) {
+    FakeHttp http;
+    http.responder(caso.status, caso.corpo);
+    EXPECT_EQ(registry::obterTokenSistemaTQ(http, "u", "s"), caso.token) << caso.corpo;
+  }
+}
+
+TEST(ObterTokenSistemaTQ, RaisesWhenThereIsNoToken) {
+  const std::pair<long, const char*> semToken[] = {
+      {401, R"({"erro": "não autorizado"})"}, {200, "[]"}, {200, R"([{"token": "t"}])"}, {200, "null"}, {200, R"("token")"}};
+  for (const auto& [status, corpo] : semToken) {
+    FakeHttp http;
+    http.responder(status, corpo);
+    EXPECT_THROW(registry::obterTokenSistemaTQ(http, "u", "s"), registry::TokenAusente) << corpo;
+  }
+  for (const char* corpo : {"", "<html><body>502</body></html>", R"({"token": "t")"}) {
+    FakeHttp http;
+    http.responder(200, corpo);
+    EXPECT_THROW(registry::obterTokenSistemaTQ(http, "u", "s"), net::JsonDecodeError) << corpo;
+  }
+  FakeHttp http;
+  http.falhar("Could not resolve host: api.registro.example.net");
+  EXPECT_THROW(registry::obterTokenSistemaTQ(http, "u", "s"), net::RequestException);
+}
+
+TEST(ObterListaClientes, SendsTheTokenInItsTextFormWithTheFixedHeaders) {
+  const std::pair<Json, std::string> casos[] = {
+      {"eyJhbGciOi.x.y", "Bearer eyJhbGciOi.x.y"},
+      {123456789012, "Bearer 123456789012"},
+      {-7, "Bearer -7"},
+      {Json{{"a", "ç"}}, R"(Bearer {"a":"\u00e7"})"},
+      {nullptr, "Bearer null"},
+  };
+  for (const auto& [token, authorization] : casos) {
+    FakeHttp http;
+    http.responder(200, "[]");
+    registry::obterListaClientes(http, token);
+    ASSERT_EQ(http.pedidos().size(), 1u);
+    const auto& pedido = http.pedidos()[0];
+    EXPECT_EQ(pedido.method, "GET");
+    EXPECT_EQ(pedido.url, BASE + "/acessos");
+    EXPECT_EQ(pedido.headers, headersListaEsperados(authorization));
+    EXPECT_FALSE(pedido.body);
+    EXPECT_TRUE(pedido.query.empty());
+    EXPECT_FALSE(pedido.idleTimeout);
+  }
+}
+
+TEST(ObterListaClientes, ReturnsAnyJsonBodyUnchangedAndRaisesOnTheRest) {
+  const std::pair<long, const char*> casos[] = {
+      {200, R"([{"empresa": "Alfa", "numero": 1, "parceiro": "P"}])"},
+      {200, "[]"},
+      {401, R"({"message": "Unauthorized"})"},
+      {200, R"("")"},
+  };
+  for (const auto& [status, corpo] : casos) {
+    FakeHttp http;
+    http.responder(status, corpo);
+    const Json lista = registry::obterListaClientes(http, "t");
+    EXPECT_EQ(net::compactJson(lista), net::compactJson(Json::parse(corpo)));
+  }
+  FakeHttp html;
+  html.responder(200, "<!DOCTYPE html><html></html>");
+  EXPECT_THROW(registry::obterListaClientes(html, "t"), net::JsonDecodeError);
+  FakeHttp recusado;
+  recusado.falhar("Failed to connect to api.registro.example.net port 443");
+  EXPECT_THROW(registry::obterListaClientes(recusado, "t"), net::RequestException);
+}
+
+}  // namespace
