@@ -1,0 +1,90 @@
+#include "store/questdb_query.hpp"
+
+#include <gtest/gtest.h>
+
+#include "run/process_control.hpp"
+#include "run/settings.hpp"
+#include "tests/support/fake_http.hpp"
+
+namespace {
+
+using net::Json;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+using testing_support::FakeHttp;
+
+class ConsultarQuestDb : public testing::Test {
+ protected:
+  void SetUp() override {
+    run::Settings s;
+    s.questDbUser = "admin";
+    s.questDbPass = "qu:e st";
+    s.questDbPort = "9443";
+    run::fixarSettings(s);
+  }
+  void TearDown() override { run::fixarSettings({}); }
+
+  FakeHttp http;
+};
+
+TEST_F(ConsultarQuestDb, SendsAPlainGetToPort80WithQueryThenFmtAndBasicCredentials) {
+  const std::string sql = "\n  CREATE TABLE 'x' (a INT,   \"b\" LONG);\n  ";
+  http.responder(200, R"({"ddl":"OK"})");
+  store::consultarQuestDb(http, "10.0.0.7", sql);
+  ASSERT_EQ(http.pedidos().size(), 1u);
+  const auto& pedido = http.pedidos()[0];
+  EXPECT_EQ(pedido.method, "GET");
+  EXPECT_EQ(pedido.url, "http://10.0.0.7/exec");
+  EXPECT_EQ(pedido.query, (net::QueryParams{{"query", sql}, {"fmt", "json"}}));
+  ASSERT_TRUE(pedido.basic);
+  EXPECT_EQ(pedido.basic->usuario, "admin");
+  EXPECT_EQ(pedido.basic->senha, "qu:e st");
+  EXPECT_TRUE(pedido.headers.empty());
+  EXPECT_FALSE(pedido.body);
+  EXPECT_FALSE(pedido.idleTimeout);
+}
+
+TEST_F(ConsultarQuestDb, ReturnsTheDecodedBodyWhateverTheStatus) {
+  const std::pair<long, const char*> respostas[] = {
+      {200, R"({"query":"SHOW COLUMNS FROM t","columns":[],"count":7})"},
+      {400, R"({"query":"SHOW COLUMNS FROM t","error":"table does not exist [table=t]","position":18})"},
+      {401, R"({"error":"unauthorized"})"},
+      {500, "[1, 2]"},
+  };
+  for (const auto& [status, corpo] : respostas) {
+    http.responder(status, corpo);
+    CaptureStdout();
+    const Json resposta = store::consultarQuestDb(http, "h", "SELECT 1");
+    EXPECT_EQ(GetCapturedStdout(), "") << status;
+    EXPECT_EQ(resposta, Json::parse(corpo)) << status;
+  }
+  EXPECT_EQ(store::consultarQuestDb(http.responder(200, R"({"z":1,"a":2})"), "h", "q").begin().key(), "z");
+}
+
+TEST_F(ConsultarQuestDb, PrintsTheTransportFailureAndAnswersNull) {
+  http.falhar("Failed to connect to 10.0.0.7 port 80 after 0 ms: Couldn't connect to server");
+  CaptureStdout();
+  const Json resposta = store::consultarQuestDb(http, "10.0.0.7", "SELECT 1");
+  EXPECT_EQ(GetCapturedStdout(), "Error: Failed to connect to 10.0.0.7 port 80 after 0 ms: Couldn't connect to server\n");
+  EXPECT_TRUE(resposta.is_null());
+}
+
+TEST_F(ConsultarQuestDb, PassesABodyThatIsNotJsonOnWithoutPrinting) {
+  for (const char* corpo : {"", "Unauthorized\r\n", "<html><body>502 Bad Gateway</body></html>"}) {
+    http.responder(401, corpo);
+    CaptureStdout();
+    EXPECT_THROW(store::consultarQuestDb(http, "h", "SELECT 1"), net::JsonDecodeError) << corpo;
+    EXPECT_EQ(GetCapturedStdout(), "") << corpo;
+  }
+}
+
+TEST_F(ConsultarQuestDb, LetsTheRunDeadlineThrough) {
+  struct Expirado final : net::HttpClient {
+    net::HttpResponse perform(const net::HttpRequest&) override { throw run::TimeoutException(300); }
+  } expirado;
+  CaptureStdout();
+  EXPECT_THROW(store::consultarQuestDb(expirado, "h", "SELECT 1"), run::TimeoutException);
+  EXPECT_EQ(GetCapturedStdout(), "");
+}
+
+}  // namespace
