@@ -1,0 +1,226 @@
+#include "store/ingestion.hpp"
+
+#include <algorithm>
+#include <chrono>
+
+#include "net/json.hpp"
+
+namespace store {
+
+namespace {
+
+IngressError confInvalida(const std::string& motivo) {
+  return IngressError("configuração do QuestDB inválida: " + motivo);
+}
+
+// Reads one value up to its closing ';' (or the end); ";;" stands for one ';'.
+std::string lerValor(std::string_view resto, std::size_t& i) {
+  std::string valor;
+  while (i < resto.size()) {
+    const char c = resto[i++];
+    if (c != ';') {
+      valor.push_back(c);
+    } else if (i < resto.size() && resto[i] == ';') {
+      valor.push_back(';');
+      ++i;
+    } else {
+      break;
+    }
+  }
+  return valor;
+}
+
+int lerPorta(std::string_view texto) {
+  const bool soDigitos = !texto.empty() && texto.size() <= 5 &&
+                         std::all_of(texto.begin(), texto.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const int porta = soDigitos ? std::stoi(std::string(texto)) : 0;
+  if (porta < 1 || porta > 65535) throw confInvalida("porta '" + std::string(texto) + "' fora de 1 a 65535");
+  return porta;
+}
+
+void lerEndereco(const std::string& addr, ConfiguracaoSender& configuracao) {
+  const auto doisPontos = addr.rfind(':');
+  if (doisPontos == std::string::npos) throw confInvalida("addr '" + addr + "' sem porta");
+  configuracao.host = addr.substr(0, doisPontos);
+  if (configuracao.host.empty()) throw confInvalida("addr '" + addr + "' sem host");
+  configuracao.porta = lerPorta(std::string_view(addr).substr(doisPontos + 1));
+}
+
+void atribuir(std::optional<std::string>& destino, const std::string& chave, std::string valor) {
+  if (destino) throw confInvalida("chave '" + chave + "' repetida");
+  destino = std::move(valor);
+}
+
+// Backslash before the bytes that would end a name or value early; UTF-8 passes as is.
+void escapar(std::string& saida, std::string_view texto) {
+  for (const char c : texto) {
+    if (c == ' ' || c == ',' || c == '=' || c == '\\' || c == '\n' || c == '\r') saida.push_back('\\');
+    saida.push_back(c);
+  }
+}
+
+void exigirNome(std::string_view nome, const char* oQue) {
+  if (nome.empty()) throw IngressError(std::string("nome de ") + oQue + " vazio");
+}
+
+void escreverValor(std::string& saida, const ValorColuna& valor) {
+  if (const auto* inteiro = std::get_if<std::int64_t>(&valor)) {
+    saida += std::to_string(*inteiro) + "i";
+  } else {
+    saida += std::to_string(std::get<TimestampMicros>(valor).micros) + "t";
+  }
+}
+
+// The server's own words, on one line, so that the caller's report stays one line.
+std::string umaLinha(std::string texto) {
+  std::string saida;
+  bool emQuebra = false;
+  for (const char c : texto) {
+    const bool quebra = c == '\n' || c == '\r' || c == '\t';
+    if (quebra) {
+      emQuebra = true;
+      continue;
+    }
+    if (emQuebra && !saida.empty() && saida.back() != ' ') saida.push_back(' ');
+    emQuebra = false;
+    saida.push_back(c);
+  }
+  while (!saida.empty() && saida.back() == ' ') saida.pop_back();
+  return saida;
+}
+
+std::string textoDoServidor(const net::HttpResponse& resposta) {
+  try {
+    const net::Json corpo = net::parseJson(resposta.body);
+    if (corpo.is_object() && corpo.contains("message") && corpo["message"].is_string()) {
+      std::string texto = umaLinha(corpo["message"].get<std::string>());
+      if (corpo.contains("line") && corpo["line"].is_number()) texto += " [linha " + net::plainText(corpo["line"]) + "]";
+      return texto;
+    }
+  } catch (const net::JsonDecodeError&) {
+    // not JSON: a proxy's page or QuestDB's plain-text answer, given as it came
+  }
+  return umaLinha(resposta.body);
+}
+
+}  // namespace
+
+ConfiguracaoSender lerConfiguracao(std::string_view conf) {
+  const auto separador = conf.find("::");
+  if (separador == std::string_view::npos) throw confInvalida("falta o esquema (http:: ou https::)");
+  ConfiguracaoSender configuracao;
+  configuracao.esquema = std::string(conf.substr(0, separador));
+  if (configuracao.esquema != "http" && configuracao.esquema != "https") {
+    throw confInvalida("esquema '" + configuracao.esquema + "' não suportado");
+  }
+  const std::string_view resto = conf.substr(separador + 2);
+  std::optional<std::string> addr;
+  for (std::size_t i = 0; i < resto.size();) {
+    const auto igual = resto.find('=', i);
+    const std::string chave(resto.substr(i, igual == std::string_view::npos ? std::string_view::npos : igual - i));
+    if (igual == std::string_view::npos || chave.empty() || chave.find(';') != std::string::npos) {
+      throw confInvalida("esperado chave=valor; em '" + std::string(resto.substr(i)) + "'");
+    }
+    i = igual + 1;
+    std::string valor = lerValor(resto, i);
+    if (chave == "addr") atribuir(addr, chave, std::move(valor));
+    else if (chave == "username") atribuir(configuracao.username, chave, std::move(valor));
+    else if (chave == "password") atribuir(configuracao.password, chave, std::move(valor));
+    else throw confInvalida("chave '" + chave + "' desconhecida");
+  }
+  if (!addr) throw confInvalida("falta a chave addr");
+  lerEndereco(*addr, configuracao);
+  if (configuracao.username.has_value() != configuracao.password.has_value()) {
+    throw confInvalida("username e password vão juntos");
+  }
+  return configuracao;
+}
+
+std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
+                           TimestampNanos at) {
+  exigirNome(tabela, "tabela");
+  std::string linha;
+  escapar(linha, tabela);
+  for (const auto& [nome, valor] : simbolos) {
+    exigirNome(nome, "símbolo");
+    linha.push_back(',');
+    escapar(linha, nome);
+    linha.push_back('=');
+    escapar(linha, valor);
+  }
+  char separador = ' ';
+  for (const auto& [nome, valor] : colunas) {
+    exigirNome(nome, "coluna");
+    if (std::holds_alternative<std::monostate>(valor)) continue;
+    linha.push_back(separador);
+    escapar(linha, nome);
+    linha.push_back('=');
+    escreverValor(linha, valor);
+    separador = ',';
+  }
+  if (separador == ' ') throw IngressError("linha da tabela '" + std::string(tabela) + "' sem nenhuma coluna");
+  linha += " " + std::to_string(at.nanos) + "\n";
+  return linha;
+}
+
+std::int64_t nanosSistema() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+Sender::Sender(net::HttpClient& http, ConfiguracaoSender configuracao, RelogioNanos relogio)
+    : http_(http), configuracao_(std::move(configuracao)), relogio_(std::move(relogio)) {}
+
+Sender Sender::from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio) {
+  return Sender(http, lerConfiguracao(conf), std::move(relogio));
+}
+
+TimestampNanos Sender::now() {
+  const std::int64_t lido = relogio_();
+  ultimoNow_ = ultimoNow_ ? std::max(*ultimoNow_, lido) : lido;
+  return {*ultimoNow_};
+}
+
+void Sender::exigirAberto() const {
+  if (fechado_) throw IngressError("o sender já foi fechado");
+}
+
+void Sender::row(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas, TimestampNanos at) {
+  exigirAberto();
+  buffer_ += linhaProtocolo(tabela, simbolos, colunas, at);
+}
+
+net::HttpRequest Sender::pedidoEscrita() const {
+  net::HttpRequest pedido;
+  pedido.method = "POST";
+  pedido.url = configuracao_.esquema + "://" + configuracao_.host + ":" + std::to_string(configuracao_.porta) + "/write";
+  pedido.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
+  pedido.body = buffer_;
+  if (configuracao_.username) pedido.basic = net::BasicCredentials{*configuracao_.username, *configuracao_.password};
+  return pedido;
+}
+
+void Sender::flush() {
+  exigirAberto();
+  if (buffer_.empty()) return;
+  const net::HttpRequest pedido = pedidoEscrita();
+  net::HttpResponse resposta;
+  try {
+    resposta = http_.perform(pedido);
+  } catch (const net::RequestException& e) {
+    throw IngressError("falha ao enviar as linhas para " + pedido.url + ": " + e.what());
+  }
+  if (resposta.status < 200 || resposta.status > 299) {
+    const std::string texto = textoDoServidor(resposta);
+    throw IngressError("o QuestDB recusou as linhas (HTTP " + std::to_string(resposta.status) + ")" +
+                       (texto.empty() ? "" : ": " + texto));
+  }
+  buffer_.clear();
+}
+
+void Sender::close() noexcept {
+  fechado_ = true;
+  buffer_.clear();
+}
+
+}  // namespace store

@@ -1,0 +1,93 @@
+// Our QuestDB ingestion client: rows in the InfluxDB line protocol, sent by POST /write.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "net/http.hpp"
+
+namespace store {
+
+/// The one failure type of the ingestion client: a refused configuration, a bad row,
+/// a transport failure or the server's refusal (with the server's own text).
+class IngressError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// A row time: nanoseconds since the epoch.
+struct TimestampNanos {
+  std::int64_t nanos = 0;
+};
+
+/// A timestamp column value: microseconds since the epoch.
+struct TimestampMicros {
+  std::int64_t micros = 0;
+};
+
+/// A column value; std::monostate is a null, which the row leaves out.
+using ValorColuna = std::variant<std::monostate, std::int64_t, TimestampMicros>;
+using Simbolos = std::vector<std::pair<std::string, std::string>>;
+using Colunas = std::vector<std::pair<std::string, ValorColuna>>;
+
+/// What a configuration string "http::addr=host:port;username=u;password=p;" says.
+struct ConfiguracaoSender {
+  std::string esquema;  // "http" or "https"
+  std::string host;
+  int porta = 0;
+  std::optional<std::string> username;
+  std::optional<std::string> password;
+
+  bool operator==(const ConfiguracaoSender&) const = default;
+};
+
+/// Parses a configuration string; ";;" inside a value stands for one ';'. IngressError
+/// on an unknown schema or key, a bad port, a repeated key or a malformed string.
+ConfiguracaoSender lerConfiguracao(std::string_view conf);
+
+/// One line of the line protocol, with its line feed. Null columns are left out.
+std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
+                           TimestampNanos at);
+
+/// Source of the sender's row times, in nanoseconds since the epoch.
+using RelogioNanos = std::function<std::int64_t()>;
+std::int64_t nanosSistema();
+
+/// Buffers rows and sends them all with flush. Closing drops whatever was not flushed
+/// and never sends: after a failure nothing more goes out.
+class Sender {
+ public:
+  static Sender from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio = nanosSistema);
+
+  Sender(const Sender&) = delete;
+  Sender& operator=(const Sender&) = delete;
+  ~Sender() { close(); }
+
+  /// The current time, never earlier than a time this sender gave before.
+  TimestampNanos now();
+  void row(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas, TimestampNanos at);
+  /// One POST of the whole buffer; nothing is sent when it is empty.
+  void flush();
+  void close() noexcept;
+
+ private:
+  Sender(net::HttpClient& http, ConfiguracaoSender configuracao, RelogioNanos relogio);
+  net::HttpRequest pedidoEscrita() const;
+  void exigirAberto() const;
+
+  net::HttpClient& http_;
+  ConfiguracaoSender configuracao_;
+  RelogioNanos relogio_;
+  std::optional<std::int64_t> ultimoNow_;
+  std::string buffer_;
+  bool fechado_ = false;
+};
+
+}  // namespace store
