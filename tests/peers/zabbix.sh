@@ -16,8 +16,10 @@ SERVER_PORT=${ZABBIX_PEER_SERVER_PORT:-10051}
 GZIP_JSON=${ZABBIX_PEER_GZIP:-0}
 API_URL=http://127.0.0.1:$HTTP_PORT/api_jsonrpc.php
 
-PACKAGES=(zabbix-server-pgsql zabbix-frontend-php zabbix-agent
-          php-fpm php-pgsql nginx postgresql fping curl python3)
+# php8.2-fpm named first and by version: through the generic "php" package
+# apt would otherwise pick libapache2-mod-php8.2 and apache2-bin.
+PACKAGES=(php8.2-fpm php8.2-pgsql zabbix-server-pgsql zabbix-frontend-php
+          zabbix-agent nginx postgresql fping curl python3)
 SQL_DIR=/usr/share/zabbix-server-pgsql
 FRONTEND_CONF=/etc/zabbix/zabbix.conf.php
 
@@ -32,14 +34,14 @@ die() { log "error: $*"; exit 1; }
 
 pg_bin() {
   local d
-  d=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
-  [[ -n $d ]] || die "PostgreSQL server binaries not found"
+  d=$(printf '%s\n' /usr/lib/postgresql/*/bin | sort -V | tail -n 1)
+  [[ -x $d/initdb ]] || die "PostgreSQL server binaries not found"
   echo "$d"
 }
 php_fpm_bin() {
   local b
-  b=$(ls /usr/sbin/php-fpm* 2>/dev/null | sort -V | tail -n 1)
-  [[ -n $b ]] || die "php-fpm not found"
+  b=$(printf '%s\n' /usr/sbin/php-fpm* | sort -V | tail -n 1)
+  [[ -x $b ]] || die "php-fpm not found"
   echo "$b"
 }
 as_postgres() { runuser -u postgres -- "$@"; }
@@ -117,7 +119,7 @@ pg_start() {
 
 psql_admin() { as_postgres psql -h "$PGRUN" -p "$PG_PORT" -X -q -v ON_ERROR_STOP=1 "$@"; }
 # Unix socket with peer auth: the import runs ~20% faster than over TCP.
-psql_zabbix() { runuser -u zabbix -- psql -h "$PGRUN" -p "$PG_PORT" -d zabbix -X -q -v ON_ERROR_STOP=1 "$@"; }
+psql_zabbix() { runuser -u zabbix -- psql -h "$PGRUN" -p "$PG_PORT" -d zabbix -X -q -v ON_ERROR_STOP=1; }
 
 setup_database() {
   if [[ ! -f $PGDATA/PG_VERSION ]]; then
@@ -294,8 +296,7 @@ server_start() {
   pid_alive "$ZBX/zabbix_server.pid" && return 0
   port_busy "$SERVER_PORT" && die "port $SERVER_PORT is taken by another process"
   zabbix_server -c "$S/zabbix_server.conf"
-  local i
-  for i in $(seq 1 100); do
+  for _ in $(seq 1 100); do
     pid_alive "$ZBX/zabbix_server.pid" && port_busy "$SERVER_PORT" && return 0
     sleep 0.2
   done
@@ -320,8 +321,7 @@ cmd_start() {
   server_start
   php_start
   nginx_start
-  local i
-  for i in $(seq 1 60); do
+  for _ in $(seq 1 60); do
     if api_up; then log "API up at $API_URL"; return 0; fi
     sleep 1
   done
@@ -330,11 +330,11 @@ cmd_start() {
 
 # Signal the process in a pid file and wait for it to go.
 stop_pidfile() {
-  local name=$1 pidfile=$2 sig=$3 pid i
+  local name=$1 pidfile=$2 sig=$3 pid
   pid_alive "$pidfile" || { rm -f "$pidfile"; return 0; }
   pid=$(head -n 1 "$pidfile")
   kill "-$sig" "$pid"
-  for i in $(seq 1 150); do
+  for _ in $(seq 1 150); do
     proc_alive "$pid" || { rm -f "$pidfile"; return 0; }
     sleep 0.2
   done
