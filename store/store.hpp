@@ -1,0 +1,35 @@
+// Upkeep of table pppoeClientes and the ingestion of one run's records.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "discovery/records.hpp"
+#include "net/http.hpp"
+#include "store/ingestion.hpp"
+#include "store/questdb_query.hpp"
+#include "store/timestamps.hpp"
+
+namespace store {
+
+/// The definition of the table, byte for byte (460 characters, trailing spaces included).
+extern const std::string_view tabelaPppoeClientes;
+inline constexpr std::string_view SQL_TRUNCAR = "TRUNCATE TABLE pppoeClientes;";
+inline constexpr std::string_view SQL_COLUNAS = "SHOW COLUMNS FROM pppoeClientes";
+inline constexpr std::string_view SQL_DESCARTAR = "DROP TABLE pppoeClientes;";
+inline constexpr std::string_view TABELA = "pppoeClientes";
+
+/// True from 00:00:00 to 00:04:59.999999 local time, when the table is emptied first.
+bool naJanelaDeTruncamento(const LeituraRelogio& leitura);
+
+/// The ingestion configuration string; every ';' in the user name and password is doubled.
+std::string montarConf(const std::string& ip, const std::string& porta, const std::string& usuario,
+                       const std::string& senha);
+
+/// Looks after the table, then writes one row per record with a single flush. Returns
+/// false after an ingestion failure, whose "Erro: " line is already on stderr: the run
+/// must then end with exit status 1 and without "OK". Other failures propagate.
+bool sendQuestDB(net::HttpClient& http, const discovery::ResultadoDescoberta& descobertaPPPoE,
+                 const Relogio& relogio = agoraSistema);
+
+}  // namespace store

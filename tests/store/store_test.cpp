@@ -1,0 +1,450 @@
+#include "store/store.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "run/constants.hpp"
+#include "run/process_control.hpp"
+#include "run/settings.hpp"
+#include "tests/store/fuso_horario.hpp"
+#include "tests/support/fake_http.hpp"
+
+namespace {
+
+using namespace std::chrono;
+using discovery::RegistroDescoberta;
+using discovery::ResultadoDescoberta;
+using store::Instante;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+using testing_support::FakeHttp;
+
+const std::string TRUNCAR = "TRUNCATE TABLE pppoeClientes;";
+const std::string COLUNAS = "SHOW COLUMNS FROM pppoeClientes";
+const std::string DESCARTAR = "DROP TABLE pppoeClientes;";
+const std::string CRIAR = "CREATE";  // stands for the whole definition in request lists
+const std::string ESCRITA = "POST /write";
+
+const char* const CONTAGEM_7 = R"({"query":"SHOW COLUMNS FROM pppoeClientes","columns":[],"dataset":[],"count":7})";
+const char* const CONTAGEM_6 = R"({"query":"SHOW COLUMNS FROM pppoeClientes","count":6})";
+const char* const AUSENTE =
+    R"({"query":"SHOW COLUMNS FROM pppoeClientes","error":"table does not exist [table=pppoeClientes]","position":18})";
+const char* const DDL_OK = R"({"ddl":"OK"})";
+const char* const NAO_JSON = "<html><body>502 Bad Gateway</body></html>";
+
+const std::string AVISO = "\x1b[0;93mO QuestDB se encontra com a tabela desatualizada, recriando tabela!\x1b[0;0m\n";
+const std::string CRIACAO_OK = "Criacao Tabela: {\"ddl\": \"OK\"}\n";
+
+// Local wall time on 2024-03-10 in a zone three hours behind UTC.
+Instante local(int hora, int minuto, int segundo = 0, int micro = 0) {
+  return Instante(sys_days(2024y / 3 / 10).time_since_epoch() + hours(hora + 3) + minutes(minuto) + seconds(segundo) +
+                  microseconds(micro));
+}
+constexpr std::int64_t MEIO_DIA_E_TRES_US = 1710082980000000;  // 2024-03-10T15:03:00Z
+
+const RegistroDescoberta ALFA{"Alfa Net", 1, 12, "Parceiro Sul", 345};
+const RegistroDescoberta BETA{"Beta, Ltda", 1, 7, "P=2", std::nullopt};
+const RegistroDescoberta GAMA{"Gama", 0, 3, "P=2", 0};
+
+struct Saida {
+  bool armazenou = false;
+  std::string out, err;
+};
+
+class SendQuestDB : public testing::Test {
+ protected:
+  void SetUp() override { fixar("10.1.2.3", "19443", "admin", "quest"); }
+  void TearDown() override { run::fixarSettings({}); }
+
+  static void fixar(const char* ip, const char* porta, const char* usuario, const char* senha) {
+    run::Settings s;
+    s.mode = "descobertaPPPoE";
+    s.questDbIp = ip;
+    s.questDbPort = porta;
+    s.questDbUser = usuario;
+    s.questDbPass = senha;
+    run::fixarSettings(s);
+  }
+
+  Saida executar(const ResultadoDescoberta& registros, Instante quando = local(12, 3)) {
+    CaptureStdout();
+    CaptureStderr();
+    Saida saida;
+    try {
+      saida.armazenou = store::sendQuestDB(*fake, registros, [quando] { return quando; });
+    } catch (...) {
+      falha = std::current_exception();
+    }
+    saida.out = GetCapturedStdout();
+    saida.err = GetCapturedStderr();
+    return saida;
+  }
+
+  // What was asked, in order: the SQL text (CREATE for the definition) or the write.
+  std::vector<std::string> pedidos() const {
+    std::vector<std::string> lista;
+    for (const auto& pedido : fake->pedidos()) {
+      if (pedido.method == "POST") lista.push_back(ESCRITA);
+      else if (pedido.query.at(0).second == store::tabelaPppoeClientes) lista.push_back(CRIAR);
+      else lista.push_back(pedido.query.at(0).second);
+    }
+    return lista;
+  }
+
+  const net::HttpRequest& escrita() const { return fake->pedidos().back(); }
+
+  std::optional<FakeHttp> fake{std::in_place};
+  std::exception_ptr falha;
+  store_testes::FusoHorario fuso{store_testes::BRASILIA};
+};
+
+using Pedidos = std::vector<std::string>;
+
+struct LinhaGravada {
+  std::string semHora;
+  std::int64_t hora = 0;
+};
+
+std::vector<LinhaGravada> linhasDe(const std::string& corpo) {
+  std::vector<LinhaGravada> linhas;
+  std::istringstream entrada(corpo);
+  for (std::string linha; std::getline(entrada, linha);) {
+    const auto espaco = linha.rfind(' ');
+    linhas.push_back({linha.substr(0, espaco), std::stoll(linha.substr(espaco + 1))});
+  }
+  return linhas;
+}
+
+std::string linhaSemHora(const std::string& simbolos, const std::string& colunas, std::int64_t timestampUs) {
+  return "pppoeClientes," + simbolos + " " + colunas + ",timestamp=" + std::to_string(timestampUs) +
+         "t,timestampDummy=946684800000000t";
+}
+
+// ---- the statements themselves ----
+
+TEST(TabelaPppoeClientes, IsTheDefinitionByteForByte) {
+  const std::string linhas[] = {
+      "",
+      std::string(8, ' ') + "CREATE TABLE 'pppoeClientes' (",
+      std::string(12, ' ') + "nome SYMBOL CAPACITY 8192 CACHE INDEX CAPACITY 256,",
+      std::string(12, ' ') + "parceiro SYMBOL CAPACITY 512 CACHE,",
+      std::string(12, ' ') + "numero INT,",
+      std::string(12, ' ') + "status INT,",
+      std::string(12, ' ') + "pppoe LONG," + std::string(31, ' '),
+      std::string(12, ' ') + "timestamp TIMESTAMP,",
+      std::string(12, ' ') + "timestampDummy TIMESTAMP",
+      std::string(8, ' ') + ") timestamp (timestampDummy) PARTITION BY WEEK WAL",
+      std::string(8, ' ') + "DEDUP UPSERT KEYS (timestampDummy, nome, numero, parceiro);",
+      std::string(8, ' '),
+  };
+  std::string esperada = linhas[0];
+  for (std::size_t i = 1; i < std::size(linhas); ++i) esperada += "\n" + linhas[i];
+  EXPECT_EQ(store::tabelaPppoeClientes.size(), 460u);
+  EXPECT_EQ(store::tabelaPppoeClientes, esperada);
+}
+
+TEST(MontarConf, JoinsTheSettingsAndDoublesSemicolonsInTheCredentials) {
+  struct Caso {
+    const char *ip, *porta, *usuario, *senha, *esperada;
+  };
+  const Caso casos[] = {
+      {"h", "p", "u", "w", "https::addr=h:p;username=u;password=w;"},
+      {"127.0.0.5", "19443", "admin", "quest", "https::addr=127.0.0.5:19443;username=admin;password=quest;"},
+      {"h", "1", "ad;min", "a;b;;c;", "https::addr=h:1;username=ad;;min;password=a;;b;;;;c;;;"},
+      {"h", "1", "", "", "https::addr=h:1;username=;password=;"},
+      {"h", "1", "u", "x;addr=evil:1", "https::addr=h:1;username=u;password=x;;addr=evil:1;"},
+  };
+  for (const auto& c : casos) {
+    const std::string conf = store::montarConf(c.ip, c.porta, c.usuario, c.senha);
+    EXPECT_EQ(conf, c.esperada);
+    if (std::string(c.porta) == "p") continue;  // the plain example: not a port our parser takes
+    const auto lida = store::lerConfiguracao(conf);
+    EXPECT_EQ(lida.username, c.usuario) << conf;
+    EXPECT_EQ(lida.password, c.senha) << conf;
+  }
+}
+
+TEST(JanelaDeTruncamento, IsTheFirstFiveMinutesAfterLocalMidnight) {
+  const std::tuple<int, int, bool> casos[] = {{0, 0, true}, {0, 4, true}, {0, 5, false}, {1, 0, false}, {12, 3, false}, {23, 59, false}};
+  for (const auto& [hora, minuto, dentro] : casos) {
+    EXPECT_EQ(store::naJanelaDeTruncamento({Instante{}, hora, minuto}), dentro) << hora << ":" << minuto;
+  }
+}
+
+// ---- table current ----
+
+TEST_F(SendQuestDB, CurrentTableGetsOnlyTheColumnQueryThenOneWriteOfAllRowsInOrder) {
+  fake->responder(200, CONTAGEM_7).responder(204, "");
+  const auto antes = store::nanosSistema();
+  const Saida saida = executar({ALFA, BETA, GAMA});
+  const auto depois = store::nanosSistema();
+  EXPECT_TRUE(saida.armazenou);
+  EXPECT_EQ(saida.out, "");
+  EXPECT_EQ(saida.err, "");
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, ESCRITA}));
+  EXPECT_EQ(escrita().url, "https://10.1.2.3:19443/write");
+  const auto linhas = linhasDe(*escrita().body);
+  ASSERT_EQ(linhas.size(), 3u);
+  EXPECT_EQ(linhas[0].semHora, linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i",
+                                            MEIO_DIA_E_TRES_US));
+  EXPECT_EQ(linhas[1].semHora, linhaSemHora("nome=Beta\\,\\ Ltda,parceiro=P\\=2", "numero=7i,status=1i", MEIO_DIA_E_TRES_US));
+  EXPECT_EQ(linhas[2].semHora, linhaSemHora("nome=Gama,parceiro=P\\=2", "numero=3i,status=0i,pppoe=0i", MEIO_DIA_E_TRES_US));
+  EXPECT_GE(linhas[0].hora, antes);
+  EXPECT_LE(linhas[0].hora, linhas[1].hora);
+  EXPECT_LE(linhas[1].hora, linhas[2].hora);
+  EXPECT_LE(linhas[2].hora, depois);
+}
+
+TEST_F(SendQuestDB, CurrentTableWithSevenOrMoreColumnsIsLeftAlone) {
+  for (const char* resposta : {R"({"count":7})", R"({"count":8})", R"({"count":7.0})", R"({"count":100})"}) {
+    fake->responder(200, resposta).responder(204, "");
+    const Saida saida = executar({ALFA});
+    EXPECT_EQ(saida.out, "") << resposta;
+    EXPECT_TRUE(saida.armazenou) << resposta;
+  }
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, ESCRITA, COLUNAS, ESCRITA, COLUNAS, ESCRITA, COLUNAS, ESCRITA}));
+}
+
+TEST_F(SendQuestDB, EmptyListLooksAfterTheTableAndSendsNoRows) {
+  fake->responder(200, AUSENTE).responder(200, DDL_OK);
+  const Saida saida = executar({});
+  EXPECT_TRUE(saida.armazenou);
+  EXPECT_EQ(saida.out, CRIACAO_OK);
+  EXPECT_EQ(saida.err, "");
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, CRIAR}));
+}
+
+TEST_F(SendQuestDB, EveryStatementGoesToPort80OfTheHostWithTheCredentials) {
+  fixar("10.1.2.3", "19443", "ad;min", "qu;est");
+  fake->responder(200, CONTAGEM_6).responder(200, DDL_OK).responder(200, DDL_OK).responder(204, "");
+  executar({ALFA}, local(0, 1));
+  ASSERT_EQ(fake->pedidos().size(), 4u);
+  for (std::size_t i = 0; i + 1 < fake->pedidos().size(); ++i) {
+    const auto& pedido = fake->pedidos()[i];
+    EXPECT_EQ(pedido.url, "http://10.1.2.3/exec");
+    EXPECT_EQ(pedido.query.size(), 2u);
+    EXPECT_EQ(pedido.query.at(0).first, "query");
+    EXPECT_EQ(pedido.query.at(1), (std::pair<std::string, std::string>{"fmt", "json"}));
+    EXPECT_EQ(pedido.basic->usuario, "ad;min");
+    EXPECT_EQ(pedido.basic->senha, "qu;est");
+  }
+  EXPECT_EQ(escrita().basic->usuario, "ad;min");
+  EXPECT_EQ(escrita().basic->senha, "qu;est");
+}
+
+// ---- the truncation window ----
+
+TEST_F(SendQuestDB, TruncatesFirstOnlyInTheFiveMinutesAfterLocalMidnight) {
+  struct Caso {
+    const char* nome;
+    Instante quando;
+    bool trunca;
+  };
+  const Caso casos[] = {
+      {"00:00:00", local(0, 0), true},
+      {"00:02", local(0, 2), true},
+      {"00:04:59.999999", local(0, 4, 59, 999999), true},
+      {"00:05:00", local(0, 5), false},
+      {"12:03", local(12, 3), false},
+      {"23:59:59", local(23, 59, 59), false},
+  };
+  for (const auto& caso : casos) {
+    fake.emplace();
+    if (caso.trunca) fake->responder(200, DDL_OK);
+    fake->responder(200, CONTAGEM_7).responder(204, "");
+    executar({ALFA}, caso.quando);
+    const Pedidos esperados = caso.trunca ? Pedidos{TRUNCAR, COLUNAS, ESCRITA} : Pedidos{COLUNAS, ESCRITA};
+    EXPECT_EQ(pedidos(), esperados) << caso.nome;
+  }
+}
+
+TEST_F(SendQuestDB, JudgesTheWindowLocallyButWritesTheTrueInstant) {
+  fake->responder(200, DDL_OK).responder(200, CONTAGEM_7).responder(204, "");
+  executar({ALFA}, local(0, 2));
+  EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, ESCRITA}));
+  // 00:02 three hours behind UTC is 03:02 UTC.
+  EXPECT_EQ(linhasDe(*escrita().body).at(0).semHora,
+            linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i", 1710039720000000));
+}
+
+TEST_F(SendQuestDB, TheWindowFollowsTheHostZone) {
+  store_testes::FusoHorario utc("UTC0");
+  fake->responder(200, CONTAGEM_7).responder(204, "");
+  executar({ALFA}, local(0, 2));  // 03:02 in UTC
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, ESCRITA}));
+}
+
+// ---- table outdated ----
+
+TEST_F(SendQuestDB, OutdatedTableIsDroppedAndRecreatedAfterTheYellowWarning) {
+  fake->responder(200, CONTAGEM_6).responder(200, DDL_OK).responder(200, DDL_OK).responder(204, "");
+  const Saida saida = executar({ALFA});
+  EXPECT_EQ(saida.out, AVISO);
+  EXPECT_EQ(saida.err, "");
+  EXPECT_TRUE(saida.armazenou);
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, DESCARTAR, CRIAR, ESCRITA}));
+}
+
+TEST_F(SendQuestDB, OutdatedTableWhoseDropOrCreationIsNotJsonIsCreatedOnceMore) {
+  struct Caso {
+    const char* nome;
+    std::vector<const char*> respostas;
+    Pedidos esperados;
+  };
+  const Caso casos[] = {
+      {"drop", {CONTAGEM_6, NAO_JSON, DDL_OK}, {COLUNAS, DESCARTAR, CRIAR, ESCRITA}},
+      {"creation", {CONTAGEM_6, DDL_OK, NAO_JSON, DDL_OK}, {COLUNAS, DESCARTAR, CRIAR, CRIAR, ESCRITA}},
+  };
+  for (const auto& caso : casos) {
+    fake.emplace();
+    for (const char* resposta : caso.respostas) fake->responder(200, resposta);
+    fake->responder(204, "");
+    const Saida saida = executar({ALFA});
+    EXPECT_EQ(saida.out, AVISO + CRIACAO_OK) << caso.nome;
+    EXPECT_EQ(pedidos(), caso.esperados) << caso.nome;
+    EXPECT_TRUE(saida.armazenou) << caso.nome;
+  }
+}
+
+TEST_F(SendQuestDB, OutdatedTableWhoseDropFailsInTransportIsStillRecreated) {
+  fake->responder(200, CONTAGEM_6).falhar("Recv failure: Connection reset by peer").responder(200, DDL_OK).responder(204, "");
+  const Saida saida = executar({ALFA});
+  EXPECT_EQ(saida.out, AVISO + "Error: Recv failure: Connection reset by peer\n");
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, DESCARTAR, CRIAR, ESCRITA}));
+}
+
+// ---- table missing, or no usable count ----
+
+TEST_F(SendQuestDB, MissingTableOrUnusableCountIsCreatedWithoutADrop) {
+  const char* respostas[] = {AUSENTE,         "{}",          "[]",          R"("count")",       "null",
+                             R"({"count":"7"})", R"({"count":null})", R"({"count":true})", R"({"count":[7]})"};
+  for (const char* resposta : respostas) {
+    fake.emplace();
+    fake->responder(400, resposta).responder(200, DDL_OK).responder(204, "");
+    const Saida saida = executar({ALFA});
+    EXPECT_EQ(saida.out, CRIACAO_OK) << resposta;
+    EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, CRIAR, ESCRITA})) << resposta;
+    EXPECT_EQ(fake->pedidos().at(1).query.at(0).second, store::tabelaPppoeClientes);
+    EXPECT_TRUE(saida.armazenou) << resposta;
+  }
+}
+
+TEST_F(SendQuestDB, CreationLineShowsTheServersAnswerOnOneLine) {
+  fake->responder(200, AUSENTE)
+      .responder(400, R"({"query":"\n  CREATE","error":"table already exists","position":22,"nota":"ação"})")
+      .responder(204, "");
+  const Saida saida = executar({ALFA});
+  EXPECT_EQ(saida.out,
+            "Criacao Tabela: {\"query\": \"\\n  CREATE\", \"error\": \"table already exists\", \"position\": 22, "
+            "\"nota\": \"a\\u00e7\\u00e3o\"}\n");
+}
+
+// ---- answers that are not JSON ----
+
+TEST_F(SendQuestDB, AnswerThatIsNotJsonToTruncationColumnQueryOrLastCreationEndsTheCall) {
+  struct Caso {
+    const char* nome;
+    Instante quando;
+    std::vector<const char*> respostas;
+    Pedidos esperados;
+    std::string out;
+  };
+  const Caso casos[] = {
+      {"truncation", local(0, 2), {NAO_JSON}, {TRUNCAR}, ""},
+      {"column query", local(12, 3), {NAO_JSON}, {COLUNAS}, ""},
+      {"creation after a failed check", local(12, 3), {AUSENTE, "Unauthorized\r\n"}, {COLUNAS, CRIAR}, ""},
+      {"creation after a failed drop", local(12, 3), {CONTAGEM_6, "", ""}, {COLUNAS, DESCARTAR, CRIAR}, AVISO},
+  };
+  for (const auto& caso : casos) {
+    fake.emplace();
+    falha = nullptr;
+    for (const char* resposta : caso.respostas) fake->responder(200, resposta);
+    const Saida saida = executar({ALFA}, caso.quando);
+    EXPECT_THROW(std::rethrow_exception(falha), net::JsonDecodeError) << caso.nome;
+    EXPECT_EQ(pedidos(), caso.esperados) << caso.nome;
+    EXPECT_EQ(saida.out, caso.out) << caso.nome;
+    EXPECT_EQ(saida.err, "") << caso.nome;
+  }
+}
+
+// ---- transport failures ----
+
+TEST_F(SendQuestDB, UnreachableServerAtMidnightPrintsEachFailureAndReportsTheIngestion) {
+  const std::string recusado = "Failed to connect to 10.1.2.3 port 80 after 0 ms: Couldn't connect to server";
+  const std::string recusadoTls = "Failed to connect to 10.1.2.3 port 19443 after 0 ms: Couldn't connect to server";
+  fake->falhar(recusado).falhar(recusado).falhar(recusado).falhar(recusadoTls);
+  const Saida saida = executar({ALFA}, local(0, 2));
+  EXPECT_FALSE(saida.armazenou);
+  EXPECT_EQ(saida.out, "Error: " + recusado + "\nError: " + recusado + "\nError: " + recusado + "\nCriacao Tabela: None\n");
+  EXPECT_EQ(saida.err, "Erro: falha ao enviar as linhas para https://10.1.2.3:19443/write: " + recusadoTls + "\n");
+  EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, CRIAR, ESCRITA}));
+}
+
+TEST_F(SendQuestDB, TransportFailureOnTheTruncationCarriesOn) {
+  fake->falhar("Connection timed out").responder(200, CONTAGEM_7).responder(204, "");
+  const Saida saida = executar({ALFA}, local(0, 3));
+  EXPECT_EQ(saida.out, "Error: Connection timed out\n");
+  EXPECT_TRUE(saida.armazenou);
+  EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, ESCRITA}));
+}
+
+// ---- ingestion failures ----
+
+TEST_F(SendQuestDB, RefusedRowsGiveTheErroLineOnStderrAndFalse) {
+  fake->responder(200, CONTAGEM_7)
+      .responder(400, R"({"code":"invalid","message":"failed to parse line protocol:errors encountered on line(s):)"
+                      R"(\nerror in line 1: table: pppoeClientes, column: numero; line protocol value: 4294967296 is )"
+                      R"(out bounds of column type: INT","line":1,"errorId":"c75bb05939df-9"})");
+  const Saida saida = executar({ALFA});
+  EXPECT_FALSE(saida.armazenou);
+  EXPECT_EQ(saida.out, "");
+  EXPECT_EQ(saida.err,
+            "Erro: o QuestDB recusou as linhas (HTTP 400): failed to parse line protocol:errors encountered on line(s): "
+            "error in line 1: table: pppoeClientes, column: numero; line protocol value: 4294967296 is out bounds of "
+            "column type: INT [linha 1]\n");
+}
+
+TEST_F(SendQuestDB, WrongCredentialsOnTheWriteGiveTheErroLine) {
+  fake->responder(200, CONTAGEM_7).responder(401, "Unauthorized\r\n");
+  const Saida saida = executar({ALFA});
+  EXPECT_FALSE(saida.armazenou);
+  EXPECT_EQ(saida.err, "Erro: o QuestDB recusou as linhas (HTTP 401): Unauthorized\n");
+}
+
+TEST_F(SendQuestDB, RefusedConfigurationGivesTheErroLineAndSendsNoRows) {
+  fixar("10.1.2.3", "porta", "admin", "quest");
+  fake->responder(200, CONTAGEM_7);
+  const Saida saida = executar({ALFA});
+  EXPECT_FALSE(saida.armazenou);
+  EXPECT_EQ(saida.err, "Erro: configuração do QuestDB inválida: porta 'porta' fora de 1 a 65535\n");
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS}));
+}
+
+TEST_F(SendQuestDB, RunDeadlineDuringTheWriteIsNotReportedAsAnIngestionFailure) {
+  struct ExpiraNaEscrita final : net::HttpClient {
+    net::HttpResponse perform(const net::HttpRequest& pedido) override {
+      if (pedido.method == "POST") throw run::TimeoutException(300);
+      return {200, R"({"count":7})"};
+    }
+  } expira;
+  CaptureStderr();
+  EXPECT_THROW(store::sendQuestDB(expira, {ALFA}, [] { return local(12, 3); }), run::TimeoutException);
+  EXPECT_EQ(GetCapturedStderr(), "");
+}
+
+TEST_F(SendQuestDB, RunDeadlineDuringTheColumnCheckIsNotTakenForAFailedCheck) {
+  struct ExpiraNoDescarte final : net::HttpClient {
+    net::HttpResponse perform(const net::HttpRequest& pedido) override {
+      if (pedido.query.at(0).second == DESCARTAR) throw run::TimeoutException(300);
+      return {200, R"({"count":6})"};
+    }
+  } expira;
+  CaptureStdout();
+  EXPECT_THROW(store::sendQuestDB(expira, {ALFA}, [] { return local(12, 3); }), run::TimeoutException);
+  EXPECT_EQ(GetCapturedStdout(), AVISO);
+}
+
+}  // namespace
