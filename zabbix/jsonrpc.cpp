@@ -1,0 +1,26 @@
+#include "zabbix/jsonrpc.hpp"
+
+namespace zabbix::jsonrpc {
+
+net::Json envelope(std::string_view metodo, net::Json params, const TokenZabbix& token, Ordem ordem) {
+  net::Json corpo{{"jsonrpc", "2.0"}, {"method", metodo}, {"params", std::move(params)}};
+  if (ordem == Ordem::authId) {
+    corpo["auth"] = token.valor;
+    corpo["id"] = 1;
+  } else {
+    corpo["id"] = 1;
+    corpo["auth"] = token.valor;
+  }
+  return corpo;
+}
+
+net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope) {
+  net::HttpRequest pedido;
+  pedido.method = "POST";
+  pedido.url = url;
+  pedido.headers = {{"Content-Type", std::string(contentType)}};
+  pedido.body = net::serializar(envelope);
+  return pedido;
+}
+
+}  // namespace zabbix::jsonrpc

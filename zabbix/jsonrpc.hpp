@@ -1,0 +1,41 @@
+// The JSON-RPC envelope that every call to a customer's Zabbix shares, and its token.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "net/http.hpp"
+#include "net/json.hpp"
+
+namespace zabbix {
+
+/// A session token: the "result" of a login exactly as received. Null means no token;
+/// any other value (the empty string included) is a token.
+struct TokenZabbix {
+  net::Json valor;
+
+  bool temToken() const { return !valor.is_null(); }
+};
+
+/// A front-end answer of a shape we cannot read. Deliberately not a RequestException:
+/// the worker does not turn it into a status-0 record, it ends that customer's task.
+class RespostaInesperada : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+namespace jsonrpc {
+
+/// Where "auth" goes after "params": login and logout put "id" first, item.get "auth".
+enum class Ordem { idAuth, authId };
+
+/// {"jsonrpc": "2.0", "method": …, "params": …} then "id" 1 and "auth" in `ordem`.
+net::Json envelope(std::string_view metodo, net::Json params, const TokenZabbix& token, Ordem ordem);
+
+/// A POST of the serialised envelope with this Content-Type and no other header.
+net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope);
+
+}  // namespace jsonrpc
+
+}  // namespace zabbix
