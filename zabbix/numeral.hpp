@@ -1,0 +1,20 @@
+// Integer numerals as the front ends and the registry write them.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string_view>
+
+namespace zabbix {
+
+/// A text or value that should be an integer and is not (or does not fit in 64 bits).
+class NumeralInvalido : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// Reads a base-10 integer numeral: an optional sign, digits, ASCII white space around.
+/// NumeralInvalido when it is anything else or lies outside the signed 64-bit range.
+std::int64_t lerNumeral(std::string_view texto);
+
+}  // namespace zabbix
