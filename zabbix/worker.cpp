@@ -1,0 +1,72 @@
+#include "zabbix/worker.hpp"
+
+#include <cstdint>
+#include <optional>
+
+#include "run/console.hpp"
+#include "run/constants.hpp"
+#include "run/settings.hpp"
+#include "zabbix/numeral.hpp"
+#include "zabbix/pppoe.hpp"
+#include "zabbix/session.hpp"
+
+namespace zabbix {
+
+namespace {
+
+struct Desfecho {
+  std::int64_t status = 0;
+  std::optional<std::int64_t> pppoe = 0;
+};
+
+const std::string& texto(const net::Json& valor, const char* chave) {
+  if (!valor.is_string()) throw ItemInvalido(std::string("item de trabalho: \"") + chave + "\" não é texto");
+  return valor.get_ref<const std::string&>();
+}
+
+std::string montarNomeCliente(const discovery::ClienteDados& clienteDados) {
+  return texto(clienteDados.parceiro, "parceiro") + " - " + texto(clienteDados.numero, "numero") + " - " +
+         texto(clienteDados.nome, "nome");
+}
+
+void linhaDebug(std::string_view cor, const std::string& mensagem) {
+  if (run::modoDebug()) run::console::linha(std::string(cor) + mensagem + std::string(run::RESET));
+}
+
+// Only the two everyday troubles of a customer become status 0; anything else escapes.
+Desfecho consultarZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& nomeCliente) {
+  const auto& settings = run::settings();
+  const auto& usuarioZabbix = run::exigir(settings.usuarioZabbix, "usuarioZabbix");
+  const auto& senhaZabbix = run::exigir(settings.senhaZabbix, "senhaZabbix");
+  try {
+    const TokenZabbix zabbixToken = obterTokenZabbix(http, zabbixUrl, usuarioZabbix, senhaZabbix);
+    if (!zabbixToken.temToken()) {
+      linhaDebug(run::YELLOW, nomeCliente + ": Cliente com problema na conexão.");
+      return {};
+    }
+    const auto quantidadePppoe = obterValorSessaoPPPoE(http, zabbixUrl, zabbixToken);
+    userLogout(http, zabbixUrl, zabbixToken);  // an unconfirmed logout has printed its line and changes nothing
+    return {1, quantidadePppoe};
+  } catch (const net::RequestException& erro) {
+    linhaDebug(run::RED, std::string("Erro ao conectar no Zabbix: ") + erro.what());
+    return {};
+  }
+}
+
+}  // namespace
+
+std::string montarZabbixUrl(const std::string& link) {
+  const std::string zabbixUrl = link + "/api_jsonrpc.php";
+  return zabbixUrl.starts_with("http") ? zabbixUrl : "https://" + zabbixUrl;
+}
+
+discovery::RegistroDescoberta processarCliente(net::HttpClient& http, const discovery::ClienteDados& clienteDados) {
+  const std::string nomeCliente = montarNomeCliente(clienteDados);
+  const std::string zabbixUrl = montarZabbixUrl(texto(clienteDados.link, "link"));
+  const Desfecho desfecho = consultarZabbix(http, zabbixUrl, nomeCliente);
+  // "numero" is read last on purpose: a bad number fails the task after its requests.
+  return {texto(clienteDados.nome, "nome"), desfecho.status, lerNumeral(texto(clienteDados.numero, "numero")),
+          texto(clienteDados.parceiro, "parceiro"), desfecho.pppoe};
+}
+
+}  // namespace zabbix

@@ -1,0 +1,30 @@
+// One customer link from start to end: login, PPPoE count, logout, discovery record.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "discovery/records.hpp"
+#include "net/http.hpp"
+
+namespace zabbix {
+
+/// A work item whose "parceiro", "numero", "nome" or "link" is not text.
+class ItemInvalido : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// The front end's JSON-RPC endpoint for a registry link: the link followed by
+/// "/api_jsonrpc.php", with "https://" in front unless it starts with "http".
+std::string montarZabbixUrl(const std::string& link);
+
+/// Queries one customer's Zabbix with the process-wide credentials and returns its
+/// record: status 0 with count 0 when the login gave no token or a request failed
+/// (a yellow or red line in debug mode), otherwise status 1 with the count or no value.
+/// Fails before any request with ItemInvalido (or run::SettingAusente); after the
+/// requests with NumeralInvalido for a "numero" that is not an integer, and with the
+/// RespostaInesperada / NumeralInvalido that the count and the logout let through.
+discovery::RegistroDescoberta processarCliente(net::HttpClient& http, const discovery::ClienteDados& clienteDados);
+
+}  // namespace zabbix
