@@ -2,18 +2,15 @@
 from __future__ import annotations
 
 import json
-import os
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
-ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests"))
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-PEERS_DIR = Path(os.environ.get("COLETOR_PEERS_DIR", "/var/tmp/coletor-peers"))
-BUILD_DIR = Path(os.environ.get("COLETOR_BUILD", ROOT / "build"))
+from paths import BUILD_DIR, PEERS_DIR, ROOT  # noqa: E402
 
 
 @pytest.fixture(scope="session")

@@ -1,0 +1,59 @@
+"""Whole runs of the built program against local peers."""
+from __future__ import annotations
+
+import os
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from paths import BUILD_DIR, ROOT
+from fakes.peer import Peer, always, Answer
+
+REGISTRY_HOST, REGISTRY_PORT = "127.0.0.1", 18443
+PORTAL = "https://portal.sandbox.test"
+
+
+def build_sandbox(folder: Path, ca: Path, limit: int) -> Path:
+    """A build of the program that trusts the test authority and talks to the local registry."""
+    subprocess.run(["cmake", "-S", str(ROOT), "-B", str(folder), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                    "-DCOLETOR_TESTS=OFF", f"-DREGISTRY_API_URL=https://{REGISTRY_HOST}:{REGISTRY_PORT}/api",
+                    f"-DPORTAL_ORIGIN={PORTAL}", f"-DCA_BUNDLE={ca}", f"-DRUNTIME_LIMIT_SECONDS={limit}"],
+                   check=True, capture_output=True)
+    subprocess.run(["cmake", "--build", str(folder), "--target", "coletor-pppoe"], check=True, capture_output=True)
+    return folder / "coletor-pppoe"
+
+
+@pytest.fixture(scope="session")
+def coletor(pki) -> Path:
+    return build_sandbox(Path(os.environ.get("COLETOR_SANDBOX_BUILD", ROOT / "build-blackbox")), pki / "ca.pem", 300)
+
+
+@pytest.fixture(scope="session")
+def coletor_limite_curto(pki) -> Path:
+    """The same program with a run-time limit of 3 s."""
+    return build_sandbox(ROOT / "build-blackbox-limit", pki / "ca.pem", 3)
+
+
+@pytest.fixture(scope="session")
+def coletor_padrao() -> Path:
+    return BUILD_DIR / "coletor-pppoe"
+
+
+@pytest.fixture
+def registro(pki):
+    """Starts the stand-in registry on its compiled-in address with a handler of the test's."""
+    peers = []
+
+    def start(handler) -> Peer:
+        peer = Peer(handler, host=REGISTRY_HOST, port=REGISTRY_PORT,
+                    cert=str(pki / "server.pem"), key=str(pki / "server.key")).__enter__()
+        peers.append(peer)
+        return peer
+    yield start
+    for peer in peers:
+        peer.stop()
+
+
+def run(program: Path, *args: str, timeout: float = 60, **kwargs) -> subprocess.CompletedProcess:
+    return subprocess.run([str(program), *args], capture_output=True, timeout=timeout, **kwargs)
