@@ -1,9 +1,53 @@
 #include "discovery/discovery.hpp"
 
-#include <stdexcept>
+#include "discovery/pool.hpp"
+#include "discovery/report.hpp"
+#include "discovery/selection.hpp"
+#include "net/http.hpp"
+#include "registry/registry.hpp"
+#include "run/console.hpp"
+#include "run/exit_status.hpp"
+#include "run/failure.hpp"
+#include "run/settings.hpp"
+#include "store/store.hpp"
+#include "zabbix/worker.hpp"
 
 namespace discovery {
 
-int descobertaPPPoE() { throw std::logic_error("descobertaPPPoE: ainda não disponível"); }
+namespace {
+
+RegistroDescoberta processarComEtapa(net::HttpClient& http, const ClienteDados& clienteDados) {
+  return run::naEtapa("processarCliente(" + net::plainText(clienteDados.nome) + ")",
+                      [&] { return zabbix::processarCliente(http, clienteDados); });
+}
+
+ListaClientes obterSelecao(net::HttpClient& http) {
+  const auto& s = run::settings();
+  const std::string& usuarioTQ = run::exigir(s.usuarioTQ, "usuarioTQ");
+  const std::string& senhaTQ = run::exigir(s.senhaTQ, "senhaTQ");
+  const net::Json tokenTQ =
+      run::naEtapa("obterTokenSistemaTQ", [&] { return registry::obterTokenSistemaTQ(http, usuarioTQ, senhaTQ); });
+  const net::Json listaClientesDados =
+      run::naEtapa("obterListaClientes", [&] { return registry::obterListaClientes(http, tokenTQ); });
+  return run::naEtapa("seleção dos clientes", [&] { return selecionarClientes(listaClientesDados); });
+}
+
+}  // namespace
+
+int descobertaPPPoE() {
+  net::CurlClient http;
+  const ListaClientes listaClientes = obterSelecao(http);
+  const ResultadoDescoberta resultado =
+      processarLista(listaClientes, processarComEtapa, [] { return std::make_unique<net::CurlClient>(); });
+  if (run::modoDebug()) {
+    run::console::bloco(montarRelatorio(resultado));
+    return run::EXIT_SUCESSO;
+  }
+  const bool armazenado = run::naEtapa("sendQuestDB", [&] { return store::sendQuestDB(http, resultado); });
+  // The ingestion failure was already reported on stderr: no "OK", and a failing status.
+  if (!armazenado) return run::EXIT_FALHA;
+  run::console::linha("OK");
+  return run::EXIT_SUCESSO;
+}
 
 }  // namespace discovery
