@@ -1,0 +1,205 @@
+// Against a real QuestDB (tests/peers/questdb.sh start), when COLETOR_QUESTDB_HOST says where.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "run/settings.hpp"
+#include "store/store.hpp"
+#include "tests/store/fuso_horario.hpp"
+
+namespace {
+
+using namespace std::chrono;
+using discovery::RegistroDescoberta;
+using net::Json;
+using store::Instante;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+std::string ambiente(const char* nome, const char* padrao = "") {
+  const char* valor = std::getenv(nome);
+  return valor ? valor : padrao;
+}
+
+const std::string AVISO = "\x1b[0;93mO QuestDB se encontra com a tabela desatualizada, recriando tabela!\x1b[0;0m\n";
+const std::string LEITURA =
+    "SELECT nome, parceiro, numero, status, pppoe, timestamp, timestampDummy FROM pppoeClientes ORDER BY nome";
+const char* const DUMMY = "2000-01-01T00:00:00.000000Z";
+
+// Local wall time on 2024-03-10 in a zone three hours behind UTC.
+Instante local(int hora, int minuto) {
+  return Instante(sys_days(2024y / 3 / 10).time_since_epoch() + hours(hora + 3) + minutes(minuto));
+}
+
+Json linha(const RegistroDescoberta& r, const char* timestamp) {
+  return Json::array({r.cliente, r.parceiro, r.numero, r.status, r.pppoe ? Json(*r.pppoe) : Json(nullptr), timestamp, DUMMY});
+}
+
+struct Saida {
+  bool armazenou = false;
+  std::string out, err;
+};
+
+// Sends the writes with a wrong password while the SQL statements keep the right one.
+class SenhaErradaNaEscrita final : public net::HttpClient {
+ public:
+  explicit SenhaErradaNaEscrita(net::HttpClient& real) : real_(real) {}
+  net::HttpResponse perform(const net::HttpRequest& pedido) override {
+    if (pedido.method != "POST") return real_.perform(pedido);
+    net::HttpRequest alterado = pedido;
+    alterado.basic->senha += "-errada";
+    return real_.perform(alterado);
+  }
+
+ private:
+  net::HttpClient& real_;
+};
+
+class QuestDbReal : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (host.empty()) GTEST_SKIP() << "COLETOR_QUESTDB_HOST not set";
+    fixar(host, porta, usuario, senha);
+    ASSERT_EQ(sql("DROP TABLE IF EXISTS pppoeClientes;"), Json::parse(R"({"ddl":"OK"})"));
+  }
+  void TearDown() override { run::fixarSettings({}); }
+
+  static void fixar(const std::string& ip, const std::string& port, const std::string& user, const std::string& pass) {
+    run::Settings s;
+    s.mode = "descobertaPPPoE";
+    s.questDbIp = ip;
+    s.questDbPort = port;
+    s.questDbUser = user;
+    s.questDbPass = pass;
+    run::fixarSettings(s);
+  }
+
+  Saida executar(const discovery::ResultadoDescoberta& registros, Instante quando = local(12, 3),
+                 net::HttpClient* cliente = nullptr) {
+    CaptureStdout();
+    CaptureStderr();
+    Saida saida;
+    std::string excecao;
+    try {
+      saida.armazenou = store::sendQuestDB(cliente ? *cliente : http, registros, [quando] { return quando; });
+    } catch (const std::exception& e) {
+      excecao = std::string("exception: ") + e.what();
+    }
+    saida.out = GetCapturedStdout();
+    saida.err = GetCapturedStderr() + excecao;
+    return saida;
+  }
+
+  Json sql(const std::string& consulta) { return store::consultarQuestDb(http, host, consulta); }
+
+  // Rows show up shortly after the write is acknowledged; wait a bounded time for them.
+  // The proxy in front must not pool its connections to QuestDB: 9.3.4 answers 204 and
+  // drops the rows written on a connection that wrote to the table before it was
+  // dropped and created again.
+  Json esperarLinhas(const Json& esperadas) {
+    Json lidas;
+    for (int tentativa = 0; tentativa < 300; ++tentativa) {
+      lidas = sql(LEITURA).value("dataset", Json::array());
+      if (lidas == esperadas) break;
+      std::this_thread::sleep_for(100ms);
+    }
+    return lidas;
+  }
+
+  const std::string host = ambiente("COLETOR_QUESTDB_HOST");
+  const std::string porta = ambiente("COLETOR_QUESTDB_PORT", "19443");
+  const std::string usuario = ambiente("COLETOR_QUESTDB_USER", "admin");
+  const std::string senha = ambiente("COLETOR_QUESTDB_PASS", "quest");
+  net::CurlClient http{ambiente("COLETOR_QUESTDB_CA")};
+  store_testes::FusoHorario fuso{store_testes::BRASILIA};
+};
+
+const RegistroDescoberta ALFA{"Alfa Net", 1, 12, "Parceiro Sul", 345};
+const RegistroDescoberta BETA{"Beta, Ltda \"B\" = Ação\\Sul", 1, 7, "P=2", std::nullopt};
+const RegistroDescoberta GAMA{"Gama", 0, 3, "P=2", 0};
+
+TEST_F(QuestDbReal, MissingTableIsCreatedAndTheCreationLineShowsTheAnswer) {
+  const Saida saida = executar({ALFA});
+  EXPECT_EQ(saida.out, "Criacao Tabela: {\"ddl\": \"OK\"}\n");
+  EXPECT_EQ(saida.err, "");
+  EXPECT_TRUE(saida.armazenou);
+  EXPECT_EQ(sql("SHOW COLUMNS FROM pppoeClientes").value("count", 0), 7);
+  const Json esperadas = Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z")});
+  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+}
+
+TEST_F(QuestDbReal, TableWithFewerColumnsIsDroppedAndRecreated) {
+  EXPECT_EQ(sql("CREATE TABLE pppoeClientes (nome SYMBOL, numero INT, timestampDummy TIMESTAMP) "
+                "timestamp(timestampDummy) PARTITION BY DAY WAL;"),
+            Json::parse(R"({"ddl":"OK"})"));
+  const Saida saida = executar({GAMA});
+  EXPECT_EQ(saida.out, AVISO);
+  EXPECT_EQ(saida.err, "");
+  EXPECT_TRUE(saida.armazenou);
+  EXPECT_EQ(sql("SHOW COLUMNS FROM pppoeClientes").value("count", 0), 7);
+  const Json esperadas = Json::array({linha(GAMA, "2024-03-10T15:03:00.000000Z")});
+  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+}
+
+TEST_F(QuestDbReal, RowsReadBackHoldTheValuesSentWithNullPppoeAsNull) {
+  const Saida saida = executar({GAMA, ALFA, BETA}, local(12, 3));
+  EXPECT_TRUE(saida.armazenou) << saida.err;
+  const Json esperadas = Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(BETA, "2024-03-10T15:03:00.000000Z"),
+                                      linha(GAMA, "2024-03-10T15:03:00.000000Z")});
+  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+}
+
+TEST_F(QuestDbReal, CurrentTableIsLeftAloneOutsideTheWindowAndEmptiedAtLocalMidnight) {
+  executar({ALFA}, local(12, 3));
+  const Json primeira = Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z")});
+  ASSERT_EQ(esperarLinhas(primeira), primeira);
+
+  const Saida fora = executar({GAMA}, local(23, 59));
+  EXPECT_EQ(fora.out, "");
+  const Json ambas =
+      Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(GAMA, "2024-03-11T02:59:00.000000Z")});
+  ASSERT_EQ(esperarLinhas(ambas), ambas);
+
+  const Saida meiaNoite = executar({BETA}, local(0, 2));
+  EXPECT_EQ(meiaNoite.out, "");
+  EXPECT_TRUE(meiaNoite.armazenou) << meiaNoite.err;
+  const Json so = Json::array({linha(BETA, "2024-03-10T03:02:00.000000Z")});
+  EXPECT_EQ(esperarLinhas(so), so);
+}
+
+TEST_F(QuestDbReal, TwoRunsLeaveOneRowPerCustomerWithTheSecondRunsValues) {
+  executar({ALFA, GAMA, BETA}, local(12, 3));
+  RegistroDescoberta alfa2 = ALFA, beta2 = BETA, gama2 = GAMA;
+  alfa2.pppoe.reset();
+  beta2.pppoe = 9;
+  gama2.status = 1;
+  gama2.pppoe = 77;
+  const Saida segunda = executar({beta2, alfa2, gama2}, local(12, 8));
+  EXPECT_TRUE(segunda.armazenou) << segunda.err;
+  const Json esperadas = Json::array({linha(alfa2, "2024-03-10T15:08:00.000000Z"), linha(beta2, "2024-03-10T15:08:00.000000Z"),
+                                      linha(gama2, "2024-03-10T15:08:00.000000Z")});
+  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+}
+
+TEST_F(QuestDbReal, WrongPasswordOnTheWriteGivesTheErroLineAndFalse) {
+  SenhaErradaNaEscrita senhaErrada(http);
+  const Saida saida = executar({ALFA}, local(12, 3), &senhaErrada);
+  EXPECT_FALSE(saida.armazenou);
+  EXPECT_EQ(saida.err, "Erro: o QuestDB recusou as linhas (HTTP 401): Unauthorized\n");
+}
+
+TEST_F(QuestDbReal, RowsTheServerRefusesGiveTheErroLineWithItsMessage) {
+  RegistroDescoberta grande = ALFA;
+  grande.numero = 4294967296;  // beyond INT
+  const Saida saida = executar({GAMA, grande});
+  EXPECT_FALSE(saida.armazenou);
+  EXPECT_EQ(saida.err,
+            "Erro: o QuestDB recusou as linhas (HTTP 400): failed to parse line protocol:errors encountered on line(s): "
+            "error in line 2: table: pppoeClientes, column: numero; line protocol value: 4294967296 is out bounds of "
+            "column type: INT [linha 2]\n");
+}
+
+}  // namespace
