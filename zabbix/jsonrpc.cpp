@@ -4,7 +4,9 @@ namespace zabbix::jsonrpc {
 
 net::Json envelope(std::string_view metodo, net::Json params, const TokenZabbix& token, Ordem ordem) {
   net::Json corpo{{"jsonrpc", "2.0"}, {"method", metodo}, {"params", std::move(params)}};
-  if (ordem == Ordem::authId) {
+  if (token.bearer) {
+    corpo["id"] = 1;
+  } else if (ordem == Ordem::authId) {
     corpo["auth"] = token.valor;
     corpo["id"] = 1;
   } else {
@@ -14,11 +16,13 @@ net::Json envelope(std::string_view metodo, net::Json params, const TokenZabbix&
   return corpo;
 }
 
-net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope) {
+net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope,
+                      const TokenZabbix& token) {
   net::HttpRequest pedido;
   pedido.method = "POST";
   pedido.url = url;
   pedido.headers = {{"Content-Type", std::string(contentType)}};
+  if (token.bearer && token.temToken()) pedido.headers.emplace_back("Authorization", "Bearer " + net::plainText(token.valor));
   pedido.body = net::serializar(envelope);
   return pedido;
 }

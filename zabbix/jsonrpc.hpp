@@ -14,6 +14,9 @@ namespace zabbix {
 /// any other value (the empty string included) is a token.
 struct TokenZabbix {
   net::Json valor;
+  // Front ends from 6.4 on only took the newer login; from 7.2 they refuse the "auth"
+  // member, so such a token travels in "Authorization: Bearer" instead.
+  bool bearer = false;
 
   bool temToken() const { return !valor.is_null(); }
 };
@@ -30,11 +33,14 @@ namespace jsonrpc {
 /// Where "auth" goes after "params": login and logout put "id" first, item.get "auth".
 enum class Ordem { idAuth, authId };
 
-/// {"jsonrpc": "2.0", "method": …, "params": …} then "id" 1 and "auth" in `ordem`.
+/// {"jsonrpc": "2.0", "method": …, "params": …} then "id" 1 and "auth" in `ordem`;
+/// a bearer token leaves "auth" out.
 net::Json envelope(std::string_view metodo, net::Json params, const TokenZabbix& token, Ordem ordem);
 
-/// A POST of the serialised envelope with this Content-Type and no other header.
-net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope);
+/// A POST of the serialised envelope with this Content-Type and, for a bearer token,
+/// its Authorization header; no other header.
+net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope,
+                      const TokenZabbix& token);
 
 }  // namespace jsonrpc
 

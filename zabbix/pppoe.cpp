@@ -17,7 +17,7 @@ net::HttpRequest pedidoItemGet(const std::string& zabbixUrl, const TokenZabbix& 
                          {"host", "Zabbix server"},
                          {"search", {{"key_", CHAVE_ITEM}}}};
   return jsonrpc::post(zabbixUrl, "application/json-rpc",
-                       jsonrpc::envelope("item.get", params, zabbixToken, jsonrpc::Ordem::authId));
+                       jsonrpc::envelope("item.get", params, zabbixToken, jsonrpc::Ordem::authId), zabbixToken);
 }
 
 // "Empty or false": what a front end sends when it has no figure for us.

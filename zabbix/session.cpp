@@ -12,20 +12,51 @@ namespace {
 // A front end that cannot even answer a login in this time is treated as down.
 constexpr std::chrono::seconds LOGIN_TIMEOUT{5};
 
-net::HttpRequest pedidoLogin(const std::string& zabbixUrl, const std::string& usuario, const std::string& senha) {
-  const net::Json params{{"user", usuario}, {"password", senha}};
+// What 6.4 and later answer to the classic login: 6.4 and 7.0 refuse "user", 7.2 on
+// refuse the "auth" member. Nothing else may cost a second login (wrong passwords
+// would block the account sooner).
+constexpr const char* USER_INESPERADO = R"(Invalid parameter "/": unexpected parameter "user".)";
+constexpr const char* AUTH_INESPERADO = R"(Invalid parameter "/": unexpected parameter "auth".)";
+
+struct RespostaLogin {
+  net::Json resultado;  // null: no token
+  bool pedeFormaNova = false;
+};
+
+net::HttpRequest pedidoLogin(const std::string& zabbixUrl, const std::string& usuario, const std::string& senha,
+                             bool formaNova) {
+  const net::Json params{{formaNova ? "username" : "user", usuario}, {"password", senha}};
+  const TokenZabbix semToken{nullptr, formaNova};
   auto pedido = jsonrpc::post(zabbixUrl, "application/json-rpc",
-                              jsonrpc::envelope("user.login", params, TokenZabbix{}, jsonrpc::Ordem::idAuth));
+                              jsonrpc::envelope("user.login", params, semToken, jsonrpc::Ordem::idAuth), semToken);
   pedido.idleTimeout = LOGIN_TIMEOUT;
   return pedido;
 }
 
+bool recusaFormaAntiga(const net::Json& corpo) {
+  const auto erro = corpo.find("error");
+  if (erro == corpo.end() || !erro->is_object()) return false;
+  const auto dados = erro->find("data");
+  return dados != erro->end() && (*dados == USER_INESPERADO || *dados == AUTH_INESPERADO);
+}
+
 // The status does not matter; a refused login is an object with "error" and no "result".
-net::Json resultadoLogin(const net::HttpResponse& resposta) {
+RespostaLogin lerRespostaLogin(const net::HttpResponse& resposta) {
   const net::Json corpo = net::parseJson(resposta.body);
-  if (!corpo.is_object()) return nullptr;
+  if (!corpo.is_object()) return {};
   const auto resultado = corpo.find("result");
-  return resultado == corpo.end() ? net::Json(nullptr) : *resultado;
+  if (resultado != corpo.end()) return {*resultado};
+  return {nullptr, recusaFormaAntiga(corpo)};
+}
+
+RespostaLogin tentarLogin(net::HttpClient& http, const net::HttpRequest& pedido) {
+  try {
+    return lerRespostaLogin(http.perform(pedido));
+  } catch (const run::TimeoutException&) {
+    throw;
+  } catch (...) {
+    return {};
+  }
 }
 
 bool logoutConfirmado(const net::Json& corpo) {
@@ -39,17 +70,20 @@ bool logoutConfirmado(const net::Json& corpo) {
 TokenZabbix obterTokenZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& usuarioZabbix,
                              const std::string& senhaZabbix) {
   try {
-    return TokenZabbix{resultadoLogin(http.perform(pedidoLogin(zabbixUrl, usuarioZabbix, senhaZabbix)))};
+    const auto classica = tentarLogin(http, pedidoLogin(zabbixUrl, usuarioZabbix, senhaZabbix, false));
+    if (!classica.pedeFormaNova) return TokenZabbix{classica.resultado};
+    return TokenZabbix{tentarLogin(http, pedidoLogin(zabbixUrl, usuarioZabbix, senhaZabbix, true)).resultado, true};
   } catch (const run::TimeoutException&) {
     throw;
-  } catch (...) {
+  } catch (...) {  // building a request can fail too (a password that is not UTF-8)
     return TokenZabbix{};
   }
 }
 
 bool userLogout(net::HttpClient& http, const std::string& baseUrl, const TokenZabbix& authToken) {
   const auto pedido = jsonrpc::post(
-      baseUrl, "application/json", jsonrpc::envelope("user.logout", net::Json::array(), authToken, jsonrpc::Ordem::idAuth));
+      baseUrl, "application/json", jsonrpc::envelope("user.logout", net::Json::array(), authToken, jsonrpc::Ordem::idAuth),
+      authToken);
   const net::HttpResponse resposta = http.perform(pedido);
   if (resposta.status == 200 && logoutConfirmado(net::parseJson(resposta.body))) return true;
   run::console::linha("Não foi possível fazer logout em " + baseUrl + ": " + resposta.body);

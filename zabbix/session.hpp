@@ -10,6 +10,8 @@ namespace zabbix {
 
 /// user.login. Never fails: a refused login, a time-out, an unreachable host or an answer
 /// of any odd shape all give no token, silently. Only run::TimeoutException passes.
+/// A front end that refuses the classic form for its "user" or "auth" member (6.4 on)
+/// gets one more login in the newer form, and its token is a bearer token.
 TokenZabbix obterTokenZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& usuarioZabbix,
                              const std::string& senhaZabbix);
 

@@ -1,0 +1,195 @@
+// Front ends from 5.0 to 7.4: each fake answers the way its version does.
+#include <gtest/gtest.h>
+
+
+#include "tests/support/fake_http.hpp"
+#include "tests/zabbix/zabbix_support.hpp"
+#include "zabbix/session.hpp"
+#include "zabbix/worker.hpp"
+
+namespace {
+
+using discovery::RegistroDescoberta;
+using net::Json;
+using testing_support::FakeHttp;
+using namespace zabbix_support;
+
+/// A Zabbix API of one version: 6.4 dropped "user" for "username", 7.2 dropped the "auth"
+/// member for the Bearer header (taken from 6.4 on; 6.0 ignores it).
+class FrontEndSimulado final : public net::HttpClient {
+ public:
+  FrontEndSimulado(int versao, std::int64_t contagem) : versao_(versao), contagem_(contagem) {}
+
+  net::HttpResponse perform(const net::HttpRequest& pedido) override {
+    pedidos.push_back(pedido);
+    if (pedido.headers.empty() || (pedido.headers[0].second != "application/json-rpc" &&
+                                   pedido.headers[0].second != "application/json")) {
+      return {412, ""};
+    }
+    return {200, net::compactJson(responder(Json::parse(*pedido.body), pedido.headers))};
+  }
+
+  std::vector<net::HttpRequest> pedidos;
+  int loginsFalhos = 0;
+
+ private:
+  static Json erro(int codigo, const char* mensagem, const std::string& dados) {
+    return {{"jsonrpc", "2.0"}, {"error", {{"code", codigo}, {"message", mensagem}, {"data", dados}}}, {"id", 1}};
+  }
+  static Json resultado(Json valor) { return {{"jsonrpc", "2.0"}, {"result", std::move(valor)}, {"id", 1}}; }
+  static Json inesperado(const char* parametro) {
+    return erro(-32602, "Invalid params.", std::string(R"(Invalid parameter "/": unexpected parameter ")") + parametro + "\".");
+  }
+
+  Json responder(const Json& corpo, const net::Headers& headers) {
+    if (versao_ >= 72 && corpo.contains("auth")) {
+      return erro(-32600, "Invalid request.", R"(Invalid parameter "/": unexpected parameter "auth".)");
+    }
+    const std::string metodo = corpo["method"];
+    if (metodo == "user.login") return login(corpo["params"]);
+    if (!autorizado(corpo, headers)) return erro(-32602, "Invalid params.", "Not authorized.");
+    if (metodo == "item.get") return resultado(Json::array({{{"itemid", "1"}, {"name", "PPPoE"}, {"lastvalue", std::to_string(contagem_)}}}));
+    return resultado(true);
+  }
+
+  Json login(const Json& params) {
+    if (params.contains("user") && versao_ >= 64) return inesperado("user");
+    if (params.contains("username") && versao_ < 54) return inesperado("username");
+    const Json usuario = params.contains("user") ? params["user"] : params["username"];
+    if (usuario != USUARIO || params["password"] != SENHA) {
+      ++loginsFalhos;
+      return erro(-32500, "Application error.", "Login name or password is incorrect.");
+    }
+    return resultado(token());
+  }
+
+  bool autorizado(const Json& corpo, const net::Headers& headers) const {
+    if (corpo.contains("auth")) return corpo["auth"] == token();
+    for (const auto& [nome, valor] : headers) {
+      if (nome == "Authorization" && versao_ >= 64) return valor == "Bearer " + token();
+    }
+    return false;
+  }
+
+  std::string token() const { return "tok" + std::to_string(versao_); }
+
+  int versao_;
+  std::int64_t contagem_;
+};
+
+const int VERSOES[] = {50, 60, 64, 70, 72, 74};
+
+std::string nomeVersao(int versao) { return std::to_string(versao / 10) + "." + std::to_string(versao % 10); }
+
+TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
+  configurar(false);
+  for (int versao : VERSOES) {
+    FrontEndSimulado frontEnd(versao, 1000 + versao);
+    RegistroDescoberta registro;
+    EXPECT_EQ(saidaDe([&] { registro = zabbix::processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
+        << nomeVersao(versao);
+    EXPECT_EQ(registro, (RegistroDescoberta{"C", 1, 1, "P", 1000 + versao})) << nomeVersao(versao);
+    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 3u : 4u) << nomeVersao(versao);
+  }
+}
+
+TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
+  configurar(false);
+  for (int versao : {50, 60}) {
+    FrontEndSimulado frontEnd(versao, 5);
+    zabbix::processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
+    // The same three requests a scripted fake sees, byte for byte.
+    FakeHttp classico;
+    classico.responder(200, loginOk("tok" + std::to_string(versao))).responder(200, itens("5")).responder(200, LOGOUT_OK);
+    zabbix::processarCliente(classico, {"zbx.example", "C", "1", "P"});
+    ASSERT_EQ(frontEnd.pedidos.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      const auto& visto = frontEnd.pedidos[i];
+      const auto& esperado = classico.pedidos()[i];
+      EXPECT_EQ(visto.body, esperado.body) << nomeVersao(versao);
+      EXPECT_EQ(visto.headers, esperado.headers) << nomeVersao(versao);
+      EXPECT_EQ(visto.idleTimeout, esperado.idleTimeout) << nomeVersao(versao);
+    }
+    EXPECT_EQ(frontEnd.pedidos[2].body,
+              R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "tok)" + std::to_string(versao) + "\"}");
+  }
+}
+
+TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
+  configurar(false);
+  for (int versao : {64, 70, 72, 74}) {
+    FrontEndSimulado frontEnd(versao, 9);
+    zabbix::processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
+    ASSERT_EQ(frontEnd.pedidos.size(), 4u);
+    const std::string bearer = "Bearer tok" + std::to_string(versao);
+    const auto& login = frontEnd.pedidos[1];
+    EXPECT_EQ(login.body, R"({"jsonrpc": "2.0", "method": "user.login", "params": {"username": "coletor", "password": "s3nh@"}, "id": 1})");
+    EXPECT_EQ(login.headers, (net::Headers{{"Content-Type", "application/json-rpc"}}));
+    EXPECT_EQ(login.idleTimeout, std::chrono::milliseconds(5000));
+    const auto& itemGet = frontEnd.pedidos[2];
+    EXPECT_EQ(itemGet.body,
+              R"({"jsonrpc": "2.0", "method": "item.get", "params": {"output": ["itemid", "name", "lastvalue"], )"
+              R"("host": "Zabbix server", "search": {"key_": "grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]"}}, "id": 1})");
+    EXPECT_EQ(itemGet.headers, (net::Headers{{"Content-Type", "application/json-rpc"}, {"Authorization", bearer}}));
+    EXPECT_FALSE(itemGet.idleTimeout);
+    const auto& logout = frontEnd.pedidos[3];
+    EXPECT_EQ(logout.body, R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1})");
+    EXPECT_EQ(logout.headers, (net::Headers{{"Content-Type", "application/json"}, {"Authorization", bearer}}));
+    EXPECT_FALSE(logout.idleTimeout);
+    for (std::size_t i = 1; i < 4; ++i) EXPECT_FALSE(Json::parse(*frontEnd.pedidos[i].body).contains("auth")) << i;
+  }
+}
+
+TEST(VersoesZabbix, AWrongPasswordCostsOneFailedLoginOnEveryVersion) {
+  configurar(true, USUARIO, "errada");
+  for (int versao : VERSOES) {
+    FrontEndSimulado frontEnd(versao, 9);
+    RegistroDescoberta registro;
+    saidaDe([&] { registro = zabbix::processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); });
+    EXPECT_EQ(registro, (RegistroDescoberta{"C", 0, 1, "P", 0})) << nomeVersao(versao);
+    EXPECT_EQ(frontEnd.loginsFalhos, 1) << nomeVersao(versao);
+    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 1u : 2u) << nomeVersao(versao);
+  }
+}
+
+TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
+  const std::string formaNova = R"({"jsonrpc":"2.0","result":"novo","id":1})";
+  const struct {
+    const char* primeira;
+    std::size_t pedidos;
+  } casos[] = {
+      {R"({"jsonrpc":"2.0","error":{"code":-32602,"message":"Invalid params.","data":"Invalid parameter \"/\": unexpected parameter \"user\"."},"id":1})", 2},
+      {R"({"jsonrpc":"2.0","error":{"code":-32600,"message":"Invalid request.","data":"Invalid parameter \"/\": unexpected parameter \"auth\"."},"id":1})", 2},
+      {R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"username\"."}})", 1},
+      {R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"user\""}})", 1},
+      {R"({"error":{"message":"Invalid parameter \"/\": unexpected parameter \"user\"."}})", 1},
+      {R"({"data":"Invalid parameter \"/\": unexpected parameter \"user\"."})", 1},
+      {LOGIN_RECUSADO, 1},
+      {R"({"jsonrpc":"2.0","error":{"code":-32500,"message":"Application error.","data":"Incorrect user name or password or account is temporarily blocked."},"id":1})", 1},
+      {R"({"result":null,"error":{"data":"Invalid parameter \"/\": unexpected parameter \"user\"."}})", 1},
+      {"<html>unexpected parameter \"user\"</html>", 1},
+  };
+  for (const auto& caso : casos) {
+    FakeHttp http;
+    http.responder(200, caso.primeira).responder(200, formaNova);
+    const zabbix::TokenZabbix token = zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA);
+    EXPECT_EQ(http.pedidos().size(), caso.pedidos) << caso.primeira;
+    EXPECT_EQ(token.temToken(), caso.pedidos == 2) << caso.primeira;
+    EXPECT_EQ(token.bearer, caso.pedidos == 2) << caso.primeira;
+  }
+}
+
+TEST(VersoesZabbix, TheSecondLoginIsTheLastWhateverItAnswers) {
+  const char* recusa = R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"auth\"."}})";
+  for (const std::string& segunda : {std::string(recusa), std::string(LOGIN_RECUSADO), std::string("<html>"), std::string(R"({"result":null})")}) {
+    FakeHttp http;
+    http.responder(200, recusa).responder(200, segunda).responder(200, loginOk("nunca"));
+    EXPECT_FALSE(zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA).temToken()) << segunda;
+    EXPECT_EQ(http.pedidos().size(), 2u) << segunda;
+  }
+  FakeHttp silencioso;
+  silencioso.responder(200, recusa).falhar("Operation timed out after 5000 milliseconds with 0 bytes received");
+  EXPECT_FALSE(zabbix::obterTokenZabbix(silencioso, URL, USUARIO, SENHA).temToken());
+}
+
+}  // namespace
