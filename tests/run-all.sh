@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the program and runs every test: unit tests, then the Python tests against
-# local fakes and real peers (QuestDB behind nginx, Zabbix 6.0), then the unit and
-# HTTP tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Builds the program and runs every test: the unit tests and the Python tests against
+# local stand-ins and real peers (QuestDB behind nginx, Zabbix 6.0), then the same
+# again on a build with AddressSanitizer and UndefinedBehaviorSanitizer.
 # Run scripts/setup.sh once before (it installs the build dependencies).
+# COLETOR_SKIP_ZABBIX=1 leaves the real Zabbix out (its first install takes a minute).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,14 +27,20 @@ trap stop_peers EXIT
 echo "== build"
 build build
 
+echo "== real peers"
+bash tests/peers/questdb.sh install
+bash tests/peers/questdb.sh start && peers_up+=(questdb)
+export COLETOR_QUESTDB_HOST=127.0.0.5 COLETOR_QUESTDB_PORT=19443 COLETOR_QUESTDB_USER=admin \
+  COLETOR_QUESTDB_PASS=quest COLETOR_QUESTDB_CA=$COLETOR_PEERS_DIR/pki/ca.pem
+if [[ ${COLETOR_SKIP_ZABBIX:-} != 1 ]]; then
+  bash tests/peers/zabbix.sh install
+  bash tests/peers/zabbix.sh start && peers_up+=(zabbix)
+  export COLETOR_ZABBIX_URL=http://127.0.0.1:18080 COLETOR_ZABBIX_VALUE=4242
+  bash tests/peers/zabbix.sh seed "$COLETOR_ZABBIX_VALUE"
+fi
+
 echo "== unit tests"
 (cd build && ctest --output-on-failure)
-
-echo "== real peers"
-bash tests/peers/questdb.sh install && bash tests/peers/questdb.sh start && peers_up+=(questdb)
-if [[ ${COLETOR_SKIP_ZABBIX:-} != 1 ]]; then
-  bash tests/peers/zabbix.sh install && bash tests/peers/zabbix.sh start && peers_up+=(zabbix)
-fi
 
 echo "== python tests"
 python3 -m pytest -q tests -p no:cacheprovider
