@@ -10,7 +10,9 @@ import pytest
 from paths import BUILD_DIR, ROOT
 from fakes.peer import Peer, always, Answer
 
-REGISTRY_HOST, REGISTRY_PORT = "127.0.0.1", 18443
+# Another test session on this machine can pick other addresses through the environment.
+REGISTRY_HOST = "127.0.0.1"
+REGISTRY_PORT = int(os.environ.get("COLETOR_TEST_REGISTRY_PORT", "18443"))
 PORTAL = "https://portal.sandbox.test"
 
 
@@ -26,13 +28,13 @@ def build_sandbox(folder: Path, ca: Path, limit: int) -> Path:
 
 @pytest.fixture(scope="session")
 def coletor(pki) -> Path:
-    return build_sandbox(Path(os.environ.get("COLETOR_SANDBOX_BUILD", ROOT / "build-blackbox")), pki / "ca.pem", 300)
+    return build_sandbox(ROOT / f"build-blackbox-{REGISTRY_PORT}", pki / "ca.pem", 300)
 
 
 @pytest.fixture(scope="session")
 def coletor_limite_curto(pki) -> Path:
     """The same program with a run-time limit of 3 s."""
-    return build_sandbox(ROOT / "build-blackbox-limit", pki / "ca.pem", 3)
+    return build_sandbox(ROOT / f"build-blackbox-{REGISTRY_PORT}-limit", pki / "ca.pem", 3)
 
 
 @pytest.fixture(scope="session")

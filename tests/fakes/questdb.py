@@ -2,11 +2,12 @@
 from __future__ import annotations
 
 import json
+import os
 from dataclasses import dataclass, field
 
 from fakes.peer import Action, Answer, Peer, Request
 
-HOST = "127.0.0.2"
+HOST = os.environ.get("COLETOR_TEST_QUESTDB_HOST", "127.0.0.2")
 WRITE_PORT = 19444
 COLUMNS_CURRENT = {"query": "SHOW COLUMNS FROM pppoeClientes", "columns": [], "dataset": [], "count": 7}
 TABLE_MISSING = {"query": "SHOW COLUMNS FROM pppoeClientes", "error": "table does not exist [table=pppoeClientes]",

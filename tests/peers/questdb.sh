@@ -133,7 +133,9 @@ http {
     client_body_temp_path $ngx_dir/tmp/body;
     proxy_temp_path $ngx_dir/tmp/proxy;
     client_max_body_size 1g;
-    upstream questdb { server $qdb_http; keepalive 16; }
+    # No pooled upstream connections: QuestDB 9.3 drops rows written on a connection
+    # that had written to a table before it was dropped and created again.
+    upstream questdb { server $qdb_http; }
     proxy_http_version 1.1;
     proxy_set_header Connection "";
     proxy_set_header Host \$http_host;
