@@ -48,4 +48,4 @@ python3 -m pytest -q tests -p no:cacheprovider
 echo "== sanitizers (address, undefined)"
 build build-asan -DCOLETOR_SANITIZE=ON
 (cd build-asan && ctest --output-on-failure)
-COLETOR_BUILD="$root/build-asan" python3 -m pytest -q tests/net -p no:cacheprovider
+COLETOR_BUILD="$root/build-asan" COLETOR_SANITIZE=1 python3 -m pytest -q tests -p no:cacheprovider

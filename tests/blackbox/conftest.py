@@ -16,11 +16,18 @@ REGISTRY_PORT = int(os.environ.get("COLETOR_TEST_REGISTRY_PORT", "18443"))
 PORTAL = "https://portal.sandbox.test"
 
 
+SANITIZE = os.environ.get("COLETOR_SANITIZE") == "1"
+
+
 def build_sandbox(folder: Path, ca: Path, limit: int) -> Path:
-    """A build of the program that trusts the test authority and talks to the local registry."""
+    """A build of the program that trusts the test authority and talks to the local registry
+    (with AddressSanitizer and UndefinedBehaviorSanitizer when COLETOR_SANITIZE=1)."""
+    if SANITIZE:
+        folder = folder.with_name(folder.name + "-asan")
     subprocess.run(["cmake", "-S", str(ROOT), "-B", str(folder), "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
                     "-DCOLETOR_TESTS=OFF", f"-DREGISTRY_API_URL=https://{REGISTRY_HOST}:{REGISTRY_PORT}/api",
-                    f"-DPORTAL_ORIGIN={PORTAL}", f"-DCA_BUNDLE={ca}", f"-DRUNTIME_LIMIT_SECONDS={limit}"],
+                    f"-DPORTAL_ORIGIN={PORTAL}", f"-DCA_BUNDLE={ca}", f"-DRUNTIME_LIMIT_SECONDS={limit}",
+                    f"-DCOLETOR_SANITIZE={'ON' if SANITIZE else 'OFF'}"],
                    check=True, capture_output=True)
     subprocess.run(["cmake", "--build", str(folder), "--target", "coletor-pppoe"], check=True, capture_output=True)
     return folder / "coletor-pppoe"
