@@ -111,9 +111,33 @@ void writeValue(std::string& saida, const Json& valor) {
   }
 }
 
+// Counts brackets outside strings. Exact for any text the parser accepts, which is all
+// that matters: on anything else the parser fails on its own.
+bool tooDeep(std::string_view body) {
+  std::size_t profundidade = 0;
+  bool emTexto = false;
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    const char c = body[i];
+    if (emTexto) {
+      if (c == '\\') ++i;
+      else if (c == '"') emTexto = false;
+    } else if (c == '"') {
+      emTexto = true;
+    } else if (c == '[' || c == '{') {
+      if (++profundidade > MAX_JSON_DEPTH) return true;
+    } else if ((c == ']' || c == '}') && profundidade > 0) {
+      --profundidade;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 Json parseJson(std::string_view body) {
+  if (tooDeep(body)) {
+    throw JsonDecodeError("invalid JSON: nested deeper than " + std::to_string(MAX_JSON_DEPTH) + " levels");
+  }
   try {
     return Json::parse(body.begin(), body.end());
   } catch (const Json::parse_error& erro) {

@@ -1,6 +1,7 @@
 // Decoded JSON values and the one-line ASCII serialisation of request bodies.
 #pragma once
 
+#include <cstddef>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -25,7 +26,12 @@ class JsonEncodeError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// Parses a body (strict UTF-8); JsonDecodeError when it is not JSON.
+/// Deepest nesting of arrays and objects that parseJson accepts. Copying, comparing and
+/// printing a value recurse once per level; a peer's "[[[[…" must not run the stack out.
+inline constexpr std::size_t MAX_JSON_DEPTH = 1000;
+
+/// Parses a body (strict UTF-8); JsonDecodeError when it is not JSON or nests deeper
+/// than MAX_JSON_DEPTH.
 Json parseJson(std::string_view body);
 
 /// One line, ", " between members and elements, ": " after keys, members in insertion

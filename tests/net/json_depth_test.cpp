@@ -1,0 +1,44 @@
+// Deeply nested bodies: a peer's "[[[[…" once ran the stack out while the run printed
+// or copied the parsed value. The parser now refuses them as bodies that are not JSON.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "discovery/selection.hpp"
+#include "net/json.hpp"
+
+namespace {
+
+std::string aninhado(std::size_t niveis, const std::string& miolo = "") {
+  return std::string(niveis, '[') + miolo + std::string(niveis, ']');
+}
+
+TEST(ParseJsonDepth, AcceptsTheDeepestNestingItAllowsAndRefusesOneLevelMore) {
+  EXPECT_EQ(net::parseJson(aninhado(net::MAX_JSON_DEPTH)).dump().size(), 2 * net::MAX_JSON_DEPTH);
+  EXPECT_THROW(net::parseJson(aninhado(net::MAX_JSON_DEPTH + 1)), net::JsonDecodeError);
+  EXPECT_THROW(net::parseJson(std::string(net::MAX_JSON_DEPTH, '{') + "[" ), net::JsonDecodeError);
+}
+
+TEST(ParseJsonDepth, AHugeNestingIsARequestFailureWithItsOwnMessage) {
+  try {
+    net::parseJson(aninhado(1000000));
+    FAIL() << "parsed";
+  } catch (const net::RequestException& erro) {
+    EXPECT_STREQ(erro.what(), "invalid JSON: nested deeper than 1000 levels");
+  }
+}
+
+TEST(ParseJsonDepth, BracketsInsideTextDoNotCount) {
+  const std::string texto = std::string(5000, '[') + "\\\"" + std::string(5000, '{');
+  const net::Json valor = net::parseJson("[\"" + texto + "\", \"\\\\\", [1]]");
+  EXPECT_EQ(valor.size(), 3u);
+  EXPECT_EQ(valor[0].get<std::string>(), std::string(5000, '[') + "\"" + std::string(5000, '{'));
+}
+
+TEST(ParseJsonDepth, TheRegistryListAtTheLimitIsRefusedBySelectionWithoutACrash) {
+  const net::Json lista = net::parseJson(aninhado(net::MAX_JSON_DEPTH));
+  EXPECT_THROW(discovery::selecionarClientes(lista), discovery::ListaInvalida);
+  EXPECT_EQ(net::serializar(lista).size(), 2 * net::MAX_JSON_DEPTH);
+}
+
+}  // namespace
