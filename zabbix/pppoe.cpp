@@ -35,8 +35,9 @@ bool vazioOuFalso(const net::Json& valor) {
 
 std::int64_t truncado(double valor) {
   const double inteiro = std::trunc(valor);
-  // 2^63 is exact in a double; the negated form includes INT64_MIN itself.
-  if (!(inteiro >= -9223372036854775808.0 && inteiro < 9223372036854775808.0)) {
+  // 2^63 is exact in a double. -2^63 is left out too: the parser turns an integer
+  // numeral just past INT64_MIN (-9223372036854775809) into that very double.
+  if (!(inteiro > -9223372036854775808.0 && inteiro < 9223372036854775808.0)) {
     throw NumeralInvalido("lastvalue fora do intervalo de 64 bits: " + net::compactJson(valor));
   }
   return static_cast<std::int64_t>(inteiro);

@@ -68,7 +68,9 @@ TEST(ObterValorSessaoPPPoE, FailsOnLastValuesThatAreNoInteger) {
   const char* recusados[] = {
       R"("12.5")", R"("doze")", R"("0x1F")", R"("1e3")", R"("7a")", R"("+")", R"("-")", R"("+-1")", R"("1 2")",
       R"("   ")", R"("9223372036854775808")", R"("-9223372036854775809")", R"("١٢")", "9223372036854775808",
-      "18446744073709551615", "9.3e18", "-9.3e18", "true", "[1]", R"({"v":1})", R"("\u00a07")"};
+      "18446744073709551615", "9.3e18", "-9.3e18", "true", "[1]", R"({"v":1})", R"("\u00a07")",
+      // numerals past INT64_MIN reach us as the double -2^63
+      "-9223372036854775809", "-9223372036854776832", "-9223372036854775808.0"};
   for (const char* lastvalue : recusados) EXPECT_THROW(contar(itens(lastvalue)), zabbix::NumeralInvalido) << lastvalue;
 }
 
