@@ -105,7 +105,7 @@ TEST(UserLogout, ConfirmsOnlyStatus200WithResultTrue) {
       {201, LOGOUT_OK, false},
       {401, "Unauthorized", false},
       {404, "<html>\r\n<h1>404 Not Found</h1>\r\n</html>", false},
-      {500, std::string("\xff\xfe n\xe3o \0 UTF-8", 16), false},
+      {500, std::string("\xff\xfe n\xe3o \0 UTF-8", 14), false},
   };
   for (bool debug : {false, true}) {
     configurar(debug);
