@@ -1,0 +1,270 @@
+#!/usr/bin/env python3
+"""Drives the benchmark: a loopback fleet, the program and the bare libcurl floor run
+after run, then a table, a JSON file of every measurement and a PNG plot."""
+from __future__ import annotations
+
+import argparse
+import json
+import math
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+from pathlib import Path
+
+
+def parse_args() -> argparse.Namespace:
+    p = argparse.ArgumentParser(description=__doc__)
+    p.add_argument("--program", required=True, type=Path)
+    p.add_argument("--floor", required=True, type=Path)
+    p.add_argument("--fleet", required=True, type=Path)
+    p.add_argument("--pki", required=True, type=Path)
+    p.add_argument("--out", required=True, type=Path)
+    p.add_argument("--host", default="127.0.0.6")
+    p.add_argument("--registry-port", type=int, default=39443)
+    p.add_argument("--sizes", default="10,100,1000,5000")
+    p.add_argument("--schemes", default="http,https")
+    p.add_argument("--latency-ms", type=float, default=20.0)
+    p.add_argument("--runs", type=int, default=3)
+    p.add_argument("--big", type=int, default=100_000, help="customers in the large list (0: skip)")
+    p.add_argument("--version-runs", type=int, default=50)
+    p.add_argument("--no-plot", action="store_true")
+    return p.parse_args()
+
+
+class Fleet:
+    HTTP_PORT, HTTPS_PORT, WRITE_PORT, CONTROL_PORT = 39080, 39444, 39445, 39099
+
+    def __init__(self, args: argparse.Namespace):
+        self.host = args.host
+        self.proc = subprocess.Popen(
+            [str(args.fleet), "-host", args.host, "-registry-port", str(args.registry_port),
+             "-http-port", str(self.HTTP_PORT), "-https-port", str(self.HTTPS_PORT), "-exec-port", "80",
+             "-write-port", str(self.WRITE_PORT), "-control-port", str(self.CONTROL_PORT),
+             "-cert", str(args.pki / "server.pem"), "-key", str(args.pki / "server.key"),
+             "-latency", f"{args.latency_ms}ms"], stdout=subprocess.PIPE, text=True)
+        if self.proc.stdout.readline().strip() != "ready":
+            raise SystemExit("the fleet did not start (ports taken?)")
+
+    def base(self, scheme: str) -> str:
+        port = self.HTTP_PORT if scheme == "http" else self.HTTPS_PORT
+        return f"{scheme}://{self.host}:{port}"
+
+    def control(self, path: str) -> dict:
+        with urllib.request.urlopen(f"http://{self.host}:{self.CONTROL_PORT}{path}", timeout=120) as r:
+            return json.loads(r.read())
+
+    def stop(self) -> None:
+        self.proc.terminate()
+        self.proc.wait()
+
+
+def measure(argv: list[str], timeout: float = 600) -> dict:
+    """Wall time, CPU (user + system) and peak RSS of one child process."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        t0 = time.perf_counter()
+        proc = subprocess.Popen(argv, stdout=out, stderr=err)
+        guard = threading.Timer(timeout, proc.kill)
+        guard.start()
+        _, status, ru = os.wait4(proc.pid, 0)
+        wall = time.perf_counter() - t0
+        guard.cancel()
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        err.seek(0)
+        stdout, stderr = out.read(), err.read()
+    return {"wall_s": wall, "cpu_s": ru.ru_utime + ru.ru_stime, "user_s": ru.ru_utime, "sys_s": ru.ru_stime,
+            "maxrss_kb": ru.ru_maxrss, "status": proc.returncode, "stdout": stdout.decode(errors="replace"),
+            "stderr": stderr.decode(errors="replace")}
+
+
+def pool_run(fleet: Fleet, kind: str, argv: list[str], n: int, latency_s: float) -> dict:
+    fleet.control("/reset")
+    before = fleet.control("/stats")
+    m = measure(argv)
+    after = fleet.control("/stats")
+    ok = (m["status"] == 0 and after["logins"] == n and after["items"] == n and after["logouts"] == n
+          and after["others"] == 0)
+    if kind == "program":
+        ok = ok and m["stdout"].strip().endswith("OK")
+    pool_s = (after["last_logout_ns"] - after["first_accept_ns"]) / 1e9 if after["logouts"] else float("nan")
+    fleet_cpu = (after["cpu_user_ns"] + after["cpu_sys_ns"] - before["cpu_user_ns"] - before["cpu_sys_ns"]) / 1e9
+    ideal = math.ceil(n / 10) * 3 * latency_s
+    if not ok:
+        print(f"  INVALID {kind} run: status {m['status']}, stand-ins saw {after}; stdout tail "
+              f"{m['stdout'][-300:]!r} stderr {m['stderr'][-300:]!r}", file=sys.stderr)
+    return {"kind": kind, "n": n, "ok": ok, "pool_s": pool_s, "ideal_s": ideal, "ratio": pool_s / ideal,
+            "wall_s": m["wall_s"], "cpu_s": m["cpu_s"], "user_s": m["user_s"], "sys_s": m["sys_s"],
+            "cpu_per_customer_ms": m["cpu_s"] / n * 1e3, "maxrss_kb": m["maxrss_kb"], "fleet_cpu_s": fleet_cpu,
+            "fleet_busy": fleet_cpu / (after["now_ns"] - before["now_ns"]) * 1e9,
+            "max_concurrent": after["max_concurrent"]}
+
+
+def med(values: list[float]) -> tuple[float, float, float]:
+    return statistics.median(values), min(values), max(values)
+
+
+def fmt(values: list[float], scale: float = 1.0, digits: int = 3) -> str:
+    m, lo, hi = med([v * scale for v in values])
+    return f"{m:.{digits}f} [{lo:.{digits}f}-{hi:.{digits}f}]"
+
+
+def main() -> int:
+    args = parse_args()
+    args.out.mkdir(parents=True, exist_ok=True)
+    sizes = [int(s) for s in args.sizes.split(",") if s]
+    schemes = [s for s in args.schemes.split(",") if s]
+    latency_s = args.latency_ms / 1e3
+    fleet = Fleet(args)
+    results: dict = {"config": {"sizes": sizes, "schemes": schemes, "latency_ms": args.latency_ms, "runs": args.runs,
+                                "cores": os.cpu_count()}, "pool": [], "version": {}, "big": {}}
+    program_argv = [str(args.program), "descobertaPPPoE", "Admin", "zabbix", "usuario", "senha", args.host,
+                    str(Fleet.WRITE_PORT), "admin", "quest", "normal"]
+    try:
+        for scheme in schemes:
+            for n in sizes:
+                doc = fleet.control(f"/list?n={n}&base={fleet.base(scheme)}")
+                urls = args.out / f"urls-{scheme}-{n}.txt"
+                urls.write_text("".join(f"{fleet.base(scheme)}/z/{i}/api_jsonrpc.php\n" for i in range(1, n + 1)))
+                floor_argv = [str(args.floor), str(urls), str(args.pki / "bundle-with-system.pem")]
+                print(f"{scheme} N={n} (list {doc['bytes']} bytes): ", end="", flush=True)
+                for r in range(args.runs):
+                    # Alternate which goes first, so neither always meets a warmer machine.
+                    order = [("program", program_argv), ("floor", floor_argv)]
+                    for kind, argv in (order if r % 2 == 0 else order[::-1]):
+                        row = pool_run(fleet, kind, argv, n, latency_s)
+                        row["scheme"] = scheme
+                        results["pool"].append(row)
+                        print(f"{kind[0]}{row['ratio']:.3f} ", end="", flush=True)
+                print()
+        if args.version_runs:
+            results["version"] = version_times(args)
+        if args.big:
+            results["big"] = big_list(args, fleet)
+    finally:
+        fleet.stop()
+    (args.out / "results.json").write_text(json.dumps(results, indent=1))
+    report = table(results)
+    (args.out / "table.txt").write_text(report)
+    print(report)
+    if not args.no_plot:
+        plot(results, args.out / "bench.png")
+    return 0
+
+
+def version_times(args: argparse.Namespace) -> dict:
+    walls = []
+    for _ in range(args.version_runs):
+        m = measure([str(args.program), "version"])
+        if m["status"] != 0:
+            raise SystemExit(f"version failed: {m}")
+        walls.append(m["wall_s"])
+    # What starting any process costs from here, for comparison.
+    true_walls = [measure(["/bin/true"])["wall_s"] for _ in range(args.version_runs)]
+    return {"wall_s": walls, "true_wall_s": true_walls, "maxrss_kb": m["maxrss_kb"]}
+
+
+def big_list(args: argparse.Namespace, fleet: Fleet) -> dict:
+    doc = fleet.control(f"/list?n={args.big}&base=")
+    argv = [str(args.program), "descobertaPPPoE", "Admin", "zabbix", "usuario", "senha", args.host,
+            str(Fleet.WRITE_PORT), "admin", "quest", "debug"]
+    runs = []
+    for _ in range(args.runs):
+        m = measure(argv)
+        if m["status"] != 0 or "Modo debug ativado:" not in m["stdout"] or "Cliente: " in m["stdout"]:
+            print(f"  INVALID large-list run: {m['status']} {m['stderr'][-300:]!r}", file=sys.stderr)
+        runs.append({k: m[k] for k in ("wall_s", "cpu_s", "maxrss_kb", "status")})
+    fleet.control("/list?n=0&base=")
+    return {"customers": args.big, "bytes": doc["bytes"], "runs": runs}
+
+
+def table(results: dict) -> str:
+    lines = []
+    pool = results["pool"]
+    cfg = results["config"]
+    lines.append(f"Pool phase at L = {cfg['latency_ms']:g} ms, {cfg['runs']} runs each, median [min-max]; "
+                 f"ideal = ceil(N/10) x 3 x L")
+    head = (f"{'scheme':6} {'N':>5} {'ideal s':>7} | {'makespan ratio program':>24} {'floor':>21} {'p/f':>5} | "
+            f"{'CPU ms/customer program':>24} {'floor':>21} {'p/f':>5} | {'peak RSS MB program':>21} "
+            f"{'floor':>18} {'p/f':>5} | {'stand-ins CPU':>13}")
+    lines.append(head)
+    lines.append("-" * len(head))
+    for scheme in cfg["schemes"]:
+        for n in cfg["sizes"]:
+            p = [r for r in pool if r["scheme"] == scheme and r["n"] == n and r["kind"] == "program"]
+            f = [r for r in pool if r["scheme"] == scheme and r["n"] == n and r["kind"] == "floor"]
+            if not p or not f:
+                continue
+            bad = sum(not r["ok"] for r in p + f)
+            rp, rf = (statistics.median(r["ratio"] for r in x) for x in (p, f))
+            cp, cf = (statistics.median(r["cpu_per_customer_ms"] for r in x) for x in (p, f))
+            mp, mf = (statistics.median(r["maxrss_kb"] for r in x) for x in (p, f))
+            busy = max(r["fleet_busy"] for r in p + f)
+            lines.append(
+                f"{scheme:6} {n:>5} {p[0]['ideal_s']:>7.2f} | {fmt([r['ratio'] for r in p]):>24} "
+                f"{fmt([r['ratio'] for r in f]):>21} {rp / rf:>5.3f} | "
+                f"{fmt([r['cpu_per_customer_ms'] for r in p]):>24} {fmt([r['cpu_per_customer_ms'] for r in f]):>21} "
+                f"{cp / cf:>5.2f} | {fmt([r['maxrss_kb'] for r in p], 1 / 1024, 1):>21} "
+                f"{fmt([r['maxrss_kb'] for r in f], 1 / 1024, 1):>18} {mp / mf:>5.2f} | "
+                f"{busy * 100:>11.0f} %" + (f"  ({bad} INVALID runs)" if bad else ""))
+    lines.append("stand-ins CPU: the fleet's own CPU time over the run's wall time, worst run, "
+                 "in per cent of one core (2 cores in all)")
+    for scheme in cfg["schemes"]:
+        by_n = {n: statistics.median(r["maxrss_kb"] for r in pool
+                                     if r["scheme"] == scheme and r["n"] == n and r["kind"] == "program")
+                for n in cfg["sizes"] if any(r["scheme"] == scheme and r["n"] == n for r in pool)}
+        if 1000 in by_n and 5000 in by_n:
+            lines.append(f"{scheme}: program peak RSS at N=5000 is {by_n[5000] / by_n[1000] * 100 - 100:+.1f} % "
+                         f"of N=1000")
+    v = results.get("version")
+    if v:
+        lines.append(f"version: wall {fmt(v['wall_s'], 1e3, 2)} ms over {len(v['wall_s'])} runs "
+                     f"(/bin/true from the same harness: {fmt(v['true_wall_s'], 1e3, 2)} ms)")
+    b = results.get("big")
+    if b:
+        runs = b["runs"]
+        rss = [r["maxrss_kb"] * 1024 for r in runs]
+        lines.append(f"large list: {b['customers']} customers, {b['bytes'] / 1e6:.1f} MB of JSON, none selected: "
+                     f"wall {fmt([r['wall_s'] for r in runs])} s, CPU {fmt([r['cpu_s'] for r in runs])} s, "
+                     f"peak RSS {fmt(rss, 1e-6, 1)} MB = {fmt([x / b['bytes'] for x in rss], 1, 2)} x the document")
+    return "\n".join(lines) + "\n"
+
+
+def plot(results: dict, path: Path) -> None:
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib is not installed: no plot", file=sys.stderr)
+        return
+    cfg = results["config"]
+    fig, axes = plt.subplots(1, len(cfg["schemes"]), figsize=(6 * len(cfg["schemes"]), 4.5), squeeze=False)
+    for ax, scheme in zip(axes[0], cfg["schemes"]):
+        ns = [n for n in cfg["sizes"] if any(r["scheme"] == scheme and r["n"] == n for r in results["pool"])]
+        ideal = [math.ceil(n / 10) * 3 * cfg["latency_ms"] / 1e3 for n in ns]
+        ax.plot(ns, ideal, "k--", label="ideal ceil(N/10)x3xL")
+        for kind, style in (("floor", "s-"), ("program", "o-")):
+            walls = [[r["pool_s"] for r in results["pool"] if r["scheme"] == scheme and r["n"] == n
+                      and r["kind"] == kind] for n in ns]
+            m = [statistics.median(w) for w in walls]
+            err = [[a - min(w) for a, w in zip(m, walls)], [max(w) - a for a, w in zip(m, walls)]]
+            ax.errorbar(ns, m, yerr=err, fmt=style, capsize=3, label=f"{kind} (median, min-max)")
+        ax.set_xscale("log")
+        ax.set_yscale("log")
+        ax.set_xlabel("customers N")
+        ax.set_ylabel("pool phase wall time (s)")
+        ax.set_title(f"{scheme.upper()}, L = {cfg['latency_ms']:g} ms, 10 workers")
+        ax.grid(True, which="both", alpha=0.3)
+        ax.legend()
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    print(f"plot: {path}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

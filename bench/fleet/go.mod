@@ -1,0 +1,3 @@
+module coletor/bench/fleet
+
+go 1.22
