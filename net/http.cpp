@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <mutex>
 
+#include "net/libcurl.hpp"
 #include "run/config.hpp"
 #include "run/constants.hpp"
 #include "run/process_control.hpp"
@@ -17,14 +17,16 @@ namespace {
 using Relogio = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+const libcurl::Api& curl() { return libcurl::api(); }
+
 struct EasyDeleter {
-  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+  void operator()(CURL* handle) const noexcept { curl().easy_cleanup(handle); }
 };
 struct MultiDeleter {
-  void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
+  void operator()(CURLM* handle) const noexcept { curl().multi_cleanup(handle); }
 };
 struct SlistDeleter {
-  void operator()(curl_slist* lista) const noexcept { curl_slist_free_all(lista); }
+  void operator()(curl_slist* lista) const noexcept { curl().slist_free_all(lista); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
@@ -33,13 +35,6 @@ using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 const std::string USER_AGENT = "coletor-pppoe/" + std::string(run::VERSION);
 constexpr long MAX_REDIRECTS = 30;
 constexpr milliseconds MAX_POLL{1000};
-
-void initGlobal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) throw RequestException("curl_global_init falhou");
-  });
-}
 
 // libcurl would guess "http://" for a URL without a scheme, and read "http:///exec" as
 // the host "exec"; neither is a URL we were given.
@@ -66,7 +61,7 @@ void checkHeader(const std::pair<std::string, std::string>& header) {
 HeaderList buildHeaders(const Headers& headers) {
   HeaderList lista;
   auto append = [&lista](const std::string& linha) {
-    curl_slist* nova = curl_slist_append(lista.get(), linha.c_str());
+    curl_slist* nova = curl().slist_append(lista.get(), linha.c_str());
     if (nova == nullptr) throw std::bad_alloc();
     lista.release();
     lista.reset(nova);
@@ -165,10 +160,10 @@ struct CurlClient::Impl {
 CurlClient::CurlClient() : CurlClient(run::config::CA_BUNDLE) {}
 
 CurlClient::CurlClient(std::string caBundle) : impl_(std::make_unique<Impl>()) {
-  initGlobal();
+  curl();  // loads libcurl and runs its global initialisation, once
   impl_->caBundle = std::move(caBundle);
-  impl_->easy.reset(curl_easy_init());
-  impl_->multi.reset(curl_multi_init());
+  impl_->easy.reset(curl().easy_init());
+  impl_->multi.reset(curl().multi_init());
   if (!impl_->easy || !impl_->multi) throw RequestException("libcurl: não foi possível criar o handle");
 }
 
@@ -177,68 +172,68 @@ CurlClient::~CurlClient() = default;
 void CurlClient::Impl::configure(const HttpRequest& request, const std::string& url, Transfer& t,
                                  curl_slist* headers) {
   CURL* h = easy.get();
-  curl_easy_reset(h);
+  curl().easy_reset(h);
   errorBuffer[0] = '\0';
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(h, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+  curl().easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+  curl().easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl().easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl().easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl().easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl().easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl().easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl().easy_setopt(h, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
   // Every exchange stands alone: new connection, closed afterwards, no TLS session reuse.
-  curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
-  curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(h, CURLOPT_USERAGENT, USER_AGENT.c_str());
+  curl().easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+  curl().easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+  curl().easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+  curl().easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+  curl().easy_setopt(h, CURLOPT_USERAGENT, USER_AGENT.c_str());
   // A CA directory disables libcurl's cache of the parsed store; the bundle file alone
   // holds the same certificates.
-  curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
-  if (!caBundle.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, caBundle.c_str());
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
-  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, onConnected);
-  curl_easy_setopt(h, CURLOPT_PREREQDATA, &t);
-  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
-  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl().easy_setopt(h, CURLOPT_CAPATH, nullptr);
+  if (!caBundle.empty()) curl().easy_setopt(h, CURLOPT_CAINFO, caBundle.c_str());
+  curl().easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  curl().easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
+  curl().easy_setopt(h, CURLOPT_WRITEDATA, &t);
+  curl().easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
+  curl().easy_setopt(h, CURLOPT_HEADERDATA, &t);
+  curl().easy_setopt(h, CURLOPT_PREREQFUNCTION, onConnected);
+  curl().easy_setopt(h, CURLOPT_PREREQDATA, &t);
+  curl().easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl().easy_setopt(h, CURLOPT_XFERINFODATA, &t);
+  curl().easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   if (request.method == "POST") {
     // libcurl keeps the pointer: the body must be the caller's, alive for the whole exchange.
     const char* dados = request.body ? request.body->data() : "";
     const auto tamanho = static_cast<curl_off_t>(request.body ? request.body->size() : 0);
-    curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, tamanho);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, dados);
+    curl().easy_setopt(h, CURLOPT_POST, 1L);
+    curl().easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, tamanho);
+    curl().easy_setopt(h, CURLOPT_POSTFIELDS, dados);
   } else {
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl().easy_setopt(h, CURLOPT_HTTPGET, 1L);
   }
   if (request.basic) {
-    curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    curl_easy_setopt(h, CURLOPT_USERNAME, request.basic->usuario.c_str());
-    curl_easy_setopt(h, CURLOPT_PASSWORD, request.basic->senha.c_str());
+    curl().easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    curl().easy_setopt(h, CURLOPT_USERNAME, request.basic->usuario.c_str());
+    curl().easy_setopt(h, CURLOPT_PASSWORD, request.basic->senha.c_str());
   }
-  if (request.idleTimeout) curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.idleTimeout->count()));
+  if (request.idleTimeout) curl().easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.idleTimeout->count()));
 }
 
 CURLcode CurlClient::Impl::run(const HttpRequest& request, Transfer& t) {
   CURL* h = easy.get();
-  if (curl_multi_add_handle(multi.get(), h) != CURLM_OK) throw RequestException("libcurl: curl_multi_add_handle falhou");
+  if (curl().multi_add_handle(multi.get(), h) != CURLM_OK) throw RequestException("libcurl: curl_multi_add_handle falhou");
   struct Remover {
     CURLM* m;
     CURL* e;
-    ~Remover() { curl_multi_remove_handle(m, e); }
+    ~Remover() { curl().multi_remove_handle(m, e); }
   } remover{multi.get(), h};
 
   const auto inicio = Relogio::now();
   for (;;) {
     int ativos = 0;
-    if (CURLMcode mc = curl_multi_perform(multi.get(), &ativos); mc != CURLM_OK) {
-      throw RequestException(curl_multi_strerror(mc));
+    if (CURLMcode mc = curl().multi_perform(multi.get(), &ativos); mc != CURLM_OK) {
+      throw RequestException(curl().multi_strerror(mc));
     }
     if (ativos == 0) break;
     const auto agora = Relogio::now();
@@ -255,10 +250,10 @@ CURLcode CurlClient::Impl::run(const HttpRequest& request, Transfer& t) {
       }
       espera = std::min(espera, untilMs(limite, agora));
     }
-    curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(espera.count()), nullptr);
+    curl().multi_poll(multi.get(), nullptr, 0, static_cast<int>(espera.count()), nullptr);
   }
   int restantes = 0;
-  while (CURLMsg* msg = curl_multi_info_read(multi.get(), &restantes)) {
+  while (CURLMsg* msg = curl().multi_info_read(multi.get(), &restantes)) {
     if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) return msg->data.result;
   }
   return CURLE_OK;
@@ -266,7 +261,7 @@ CURLcode CurlClient::Impl::run(const HttpRequest& request, Transfer& t) {
 
 HttpResponse CurlClient::perform(const HttpRequest& request) {
   run::prazo::verificar();
-  if (!wellFormed(request.url)) throw RequestException(curl_easy_strerror(CURLE_URL_MALFORMAT));
+  if (!wellFormed(request.url)) throw RequestException(curl().easy_strerror(CURLE_URL_MALFORMAT));
   const std::string url = urlWithQuery(request.url, request.query);
   HeaderList headers = buildHeaders(request.headers);
   Transfer t;
@@ -276,10 +271,10 @@ HttpResponse CurlClient::perform(const HttpRequest& request) {
     if (t.tooLarge) {
       throw RequestException("Response body larger than the limit of " + std::to_string(MAX_BODY_BYTES) + " bytes");
     }
-    throw RequestException(impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl_easy_strerror(resultado));
+    throw RequestException(impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl().easy_strerror(resultado));
   }
   HttpResponse resposta;
-  curl_easy_getinfo(impl_->easy.get(), CURLINFO_RESPONSE_CODE, &resposta.status);
+  curl().easy_getinfo(impl_->easy.get(), CURLINFO_RESPONSE_CODE, &resposta.status);
   resposta.body = std::move(t.body);
   return resposta;
 }
