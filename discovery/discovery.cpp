@@ -27,9 +27,15 @@ ListaClientes obterSelecao(net::HttpClient& http) {
   const std::string& senhaTQ = run::exigir(s.senhaTQ, "senhaTQ");
   const net::Json tokenTQ =
       run::naEtapa("obterTokenSistemaTQ", [&] { return registry::obterTokenSistemaTQ(http, usuarioTQ, senhaTQ); });
-  const net::Json listaClientesDados =
-      run::naEtapa("obterListaClientes", [&] { return registry::obterListaClientes(http, tokenTQ); });
-  return run::naEtapa("seleção dos clientes", [&] { return selecionarClientes(listaClientesDados); });
+  // The list is selected as it is parsed, never held whole: a 100 000-customer list
+  // would otherwise cost about 7 times its 26 MB as a tree.
+  SelecaoDoCorpo selecao = run::naEtapa("obterListaClientes", [&] {
+    return selecionarDoCorpo(registry::corpoListaClientes(http, tokenTQ));
+  });
+  return run::naEtapa("seleção dos clientes", [&] {
+    if (selecao.falha) std::rethrow_exception(selecao.falha);
+    return std::move(selecao.lista);
+  });
 }
 
 }  // namespace

@@ -75,4 +75,26 @@ ListaClientes selecionarClientes(const net::Json& listaClientesDados) {
   return saida;
 }
 
+SelecaoDoCorpo selecionarDoCorpo(std::string_view corpo) {
+  SelecaoDoCorpo selecao;
+  const auto porEntrada = [&selecao](net::Json& entrada) {
+    try {
+      selecionarEntrada(entrada, selecao.lista);
+      return true;
+    } catch (...) {
+      selecao.falha = std::current_exception();
+      return false;  // the rest is only checked as JSON
+    }
+  };
+  if (const auto documento = net::parseJsonPorElemento(corpo, porEntrada)) {
+    try {
+      selecao.lista = selecionarClientes(*documento);
+    } catch (...) {
+      selecao.falha = std::current_exception();
+    }
+  }
+  if (selecao.falha) selecao.lista.clear();
+  return selecao;
+}
+
 }  // namespace discovery

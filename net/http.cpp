@@ -75,6 +75,7 @@ HeaderList buildHeaders(const Headers& headers) {
 }
 
 struct Transfer {
+  CURL* easy = nullptr;
   std::string body;
   bool tooLarge = false;
   bool connected = false;
@@ -87,6 +88,12 @@ size_t onBody(char* dados, size_t, size_t tamanho, void* contexto) {
   if (t->body.size() + tamanho > MAX_BODY_BYTES) {
     t->tooLarge = true;
     return 0;  // aborts the transfer with CURLE_WRITE_ERROR
+  }
+  if (t->body.empty()) {
+    // Sized once from Content-Length: a 25 MB list then grows by no copy of itself.
+    curl_off_t anunciado = -1;
+    curl().easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &anunciado);
+    if (anunciado > 0) t->body.reserve(std::min(static_cast<std::size_t>(anunciado), MAX_BODY_BYTES));
   }
   t->body.append(dados, tamanho);
   t->lastActivity = Relogio::now();
@@ -265,6 +272,7 @@ HttpResponse CurlClient::perform(const HttpRequest& request) {
   const std::string url = urlWithQuery(request.url, request.query);
   HeaderList headers = buildHeaders(request.headers);
   Transfer t;
+  t.easy = impl_->easy.get();
   impl_->configure(request, url, t, headers.get());
   const CURLcode resultado = impl_->run(request, t);
   if (resultado != CURLE_OK) {

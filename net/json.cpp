@@ -132,17 +132,116 @@ bool tooDeep(std::string_view body) {
   return false;
 }
 
-}  // namespace
+// SAX events of a document: an array's elements are built one at a time (with the
+// library's own tree builder, so each is the value a whole parse would have held);
+// anything else is built whole.
+class PorElemento {
+ public:
+  using number_integer_t = Json::number_integer_t;
+  using number_unsigned_t = Json::number_unsigned_t;
+  using number_float_t = Json::number_float_t;
+  using string_t = Json::string_t;
+  using binary_t = Json::binary_t;
 
-Json parseJson(std::string_view body) {
+  explicit PorElemento(const std::function<bool(Json&)>& elemento) : elemento_(elemento), construtor_(valor_) {}
+
+  bool null() { return escalar([&] { return construtor_.null(); }); }
+  bool boolean(bool v) { return escalar([&] { return construtor_.boolean(v); }); }
+  bool number_integer(number_integer_t v) { return escalar([&] { return construtor_.number_integer(v); }); }
+  bool number_unsigned(number_unsigned_t v) { return escalar([&] { return construtor_.number_unsigned(v); }); }
+  bool number_float(number_float_t v, const string_t& s) { return escalar([&] { return construtor_.number_float(v, s); }); }
+  bool string(string_t& v) { return escalar([&] { return construtor_.string(v); }); }
+  bool binary(binary_t& v) { return escalar([&] { return construtor_.binary(v); }); }
+  bool key(string_t& v) { return !construindo() || construtor_.key(v); }
+  bool start_object(std::size_t n) { return abrir(false, [&] { return construtor_.start_object(n); }); }
+  bool start_array(std::size_t n) { return abrir(true, [&] { return construtor_.start_array(n); }); }
+  bool end_object() { return fechar([&] { return construtor_.end_object(); }); }
+  bool end_array() { return fechar([&] { return construtor_.end_array(); }); }
+
+  template <class Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception& erro) {
+    throw erro;
+  }
+
+  bool emLista() const { return modo_ == Modo::lista; }
+  Json& documento() { return valor_; }
+
+ private:
+  enum class Modo { inicio, inteiro, lista };
+
+  // Whether events go to the tree builder: the whole document, or a wanted element.
+  bool construindo() const { return modo_ == Modo::inteiro || (querMais_ && profundidade_ >= 2); }
+
+  template <class Evento>
+  bool escalar(Evento&& evento) {
+    if (modo_ == Modo::inicio) modo_ = Modo::inteiro;
+    if (modo_ == Modo::inteiro) return evento();
+    if (!querMais_) return true;
+    evento();
+    if (profundidade_ == 1) entregar();  // the element itself is this value
+    return true;
+  }
+
+  template <class Evento>
+  bool abrir(bool array, Evento&& evento) {
+    if (modo_ == Modo::inicio) modo_ = array ? Modo::lista : Modo::inteiro;
+    if (modo_ == Modo::inteiro) return evento();
+    ++profundidade_;
+    return !construindo() || evento();
+  }
+
+  template <class Evento>
+  bool fechar(Evento&& evento) {
+    if (modo_ == Modo::inteiro) return evento();
+    const bool construia = construindo();
+    --profundidade_;
+    if (construia) {
+      evento();
+      if (profundidade_ == 1) entregar();
+    }
+    return true;
+  }
+
+  void entregar() {
+    querMais_ = elemento_(valor_);
+    valor_ = nullptr;
+  }
+
+  const std::function<bool(Json&)>& elemento_;
+  Json valor_;
+  nlohmann::detail::json_sax_dom_parser<Json> construtor_;
+  Modo modo_ = Modo::inicio;
+  std::size_t profundidade_ = 0;  // 1 inside the top array, 2 inside one of its elements
+  bool querMais_ = true;
+};
+
+void checkDepth(std::string_view body) {
   if (tooDeep(body)) {
     throw JsonDecodeError("invalid JSON: nested deeper than " + std::to_string(MAX_JSON_DEPTH) + " levels");
   }
+}
+
+}  // namespace
+
+Json parseJson(std::string_view body) {
+  checkDepth(body);
   try {
     return Json::parse(body.begin(), body.end());
   } catch (const Json::parse_error& erro) {
     throw JsonDecodeError(std::string("invalid JSON: ") + erro.what());
   }
+}
+
+std::optional<Json> parseJsonPorElemento(std::string_view body, const std::function<bool(Json&)>& elemento) {
+  checkDepth(body);
+  PorElemento eventos(elemento);
+  try {
+    Json::sax_parse(body.begin(), body.end(), &eventos);
+  } catch (const Json::parse_error& erro) {
+    throw JsonDecodeError(std::string("invalid JSON: ") + erro.what());
+  }
+  if (eventos.emLista()) return std::nullopt;
+  return std::move(eventos.documento());
 }
 
 std::string serializar(const Json& valor) {

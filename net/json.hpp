@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -33,6 +35,13 @@ inline constexpr std::size_t MAX_JSON_DEPTH = 1000;
 /// Parses a body (strict UTF-8); JsonDecodeError when it is not JSON or nests deeper
 /// than MAX_JSON_DEPTH.
 Json parseJson(std::string_view body);
+
+/// Parses a body as parseJson does, with the same failures and messages, but when the
+/// document is an array its elements are never held together: each one is handed to
+/// `elemento`, in order, once it is complete, and nullopt is returned. Any other
+/// document is returned whole. After `elemento` returns false the remaining elements
+/// are only checked, not built.
+std::optional<Json> parseJsonPorElemento(std::string_view body, const std::function<bool(Json&)>& elemento);
 
 /// One line, ", " between members and elements, ": " after keys, members in insertion
 /// order, every character outside ASCII as a lower-case \uXXXX escape (surrogate pairs

@@ -75,10 +75,14 @@ net::Json obterTokenSistemaTQ(net::HttpClient& http, const std::string& /*usuari
 }
 
 net::Json obterListaClientes(net::HttpClient& http, const net::Json& tokenTQ) {
+  return net::parseJson(corpoListaClientes(http, tokenTQ));
+}
+
+std::string corpoListaClientes(net::HttpClient& http, const net::Json& tokenTQ) {
   net::HttpRequest pedido;
   pedido.url = std::string(run::config::REGISTRY_API_URL) + "/acessos";
   pedido.headers = headersLista(tokenTQ);
-  return net::parseJson(http.perform(pedido).body);
+  return std::move(http.perform(pedido).body);
 }
 
 std::string textoToken(const net::Json& token) { return net::plainText(token); }

@@ -24,6 +24,9 @@ net::Json obterTokenSistemaTQ(net::HttpClient& http, const std::string& usuario,
 /// whatever its status or shape. Request failures reach the caller.
 net::Json obterListaClientes(net::HttpClient& http, const net::Json& tokenTQ);
 
+/// The same request, returning the body undecoded, for a caller that reads it as a stream.
+std::string corpoListaClientes(net::HttpClient& http, const net::Json& tokenTQ);
+
 /// The token as the Authorization header carries it after "Bearer ": text as is,
 /// numbers in decimal, anything else as compact JSON.
 std::string textoToken(const net::Json& token);
