@@ -221,6 +221,13 @@ void checkDepth(std::string_view body) {
   }
 }
 
+// A number past what a double holds ("1e400") comes from the parser as out_of_range 406,
+// not as a parse error; it is a body we cannot read all the same.
+[[noreturn]] void semNumero(const Json::out_of_range& erro) {
+  if (erro.id != 406) throw erro;
+  throw JsonDecodeError(std::string("invalid JSON: ") + erro.what());
+}
+
 }  // namespace
 
 Json parseJson(std::string_view body) {
@@ -229,6 +236,8 @@ Json parseJson(std::string_view body) {
     return Json::parse(body.begin(), body.end());
   } catch (const Json::parse_error& erro) {
     throw JsonDecodeError(std::string("invalid JSON: ") + erro.what());
+  } catch (const Json::out_of_range& erro) {
+    semNumero(erro);
   }
 }
 
@@ -239,6 +248,8 @@ std::optional<Json> parseJsonPorElemento(std::string_view body, const std::funct
     Json::sax_parse(body.begin(), body.end(), &eventos);
   } catch (const Json::parse_error& erro) {
     throw JsonDecodeError(std::string("invalid JSON: ") + erro.what());
+  } catch (const Json::out_of_range& erro) {
+    semNumero(erro);
   }
   if (eventos.emLista()) return std::nullopt;
   return std::move(eventos.documento());
