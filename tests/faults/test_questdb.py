@@ -1,0 +1,210 @@
+"""QuestDB misbehaves: each SQL statement failing in turn, then the ingestion endpoint.
+
+After every fault the ingestion stand-in holds either all of the run's rows, in one
+request, or none; and the run ends with status 0 and "OK" only when the rows were
+accepted. A failed ingestion prints "Erro: <message>" on stderr and ends with status 1.
+"""
+from __future__ import annotations
+
+import json
+import re
+
+import pytest
+
+from faults.conftest import (SLOW, TIMEOUT_LINE, YELLOW, RESET, args, expect, registry_listing, row, rows_match, run,
+                             sql_answers, unhandled)
+from faults.stand_ins import FaultPeer, Reset, SilentUntilHangup
+from fakes.peer import Answer, Raw, ResetMidBody
+from fakes.questdb import HOST as QDB_HOST, WRITE_PORT
+from fakes.registry import customer
+from fakes.zabbix import ZabbixFake
+
+TABLE = "\n".join([
+    "",
+    "        CREATE TABLE 'pppoeClientes' (",
+    "            nome SYMBOL CAPACITY 8192 CACHE INDEX CAPACITY 256,",
+    "            parceiro SYMBOL CAPACITY 512 CACHE,",
+    "            numero INT,",
+    "            status INT,",
+    "            pppoe LONG," + " " * 31,
+    "            timestamp TIMESTAMP,",
+    "            timestampDummy TIMESTAMP",
+    "        ) timestamp (timestampDummy) PARTITION BY WEEK WAL",
+    "        DEDUP UPSERT KEYS (timestampDummy, nome, numero, parceiro);",
+    "        ",
+])
+STATEMENTS = {"TRUNCATE TABLE pppoeClientes;": "truncate", "SHOW COLUMNS FROM pppoeClientes": "show",
+              "DROP TABLE pppoeClientes;": "drop", TABLE: "create"}
+OUTDATED = {"query": "SHOW COLUMNS FROM pppoeClientes", "columns": [], "dataset": [], "count": 6}
+MISSING = {"query": "SHOW COLUMNS FROM pppoeClientes", "error": "table does not exist [table=pppoeClientes]",
+           "position": 18}
+WARNING = f"{YELLOW}O QuestDB se encontra com a tabela desatualizada, recriando tabela!{RESET}"
+CREATED = 'Criacao Tabela: {"ddl": "OK"}'
+MIDNIGHT, NOON = (0, 1), (12, 0)
+
+TRANSPORT = Raw(b"")
+TRANSPORT_LINE = "Error: Empty reply from server"
+NOT_JSON = Answer(status=502, body="<html><body>502 Bad Gateway</body></html>", content_type="text/html")
+NOT_JSON_FAILURE = unhandled("sendQuestDB", "net::JsonDecodeError",
+                             re.compile(r"invalid JSON: \[json\.exception\.parse_error\.101\] parse error at line 1, "
+                                        r"column 1: syntax error while parsing value - invalid literal; "
+                                        r"last read: '<'"))
+SQL_ERROR_BODY = {"query": "x", "error": "permission denied", "position": 0}
+SQL_ERROR = Answer(status=400, body=json.dumps(SQL_ERROR_BODY))
+
+
+def statements(qdb) -> list[str]:
+    """The statements as short names; each must be one of the four texts, byte for byte."""
+    sent = qdb.statements()
+    assert all(text in STATEMENTS for text in sent), sent
+    return [STATEMENTS[text] for text in sent]
+
+
+@pytest.fixture
+def alvo(registro):
+    """One customer, Alvo (7, partner P), whose front end counts 57."""
+    with FaultPeer(ZabbixFake(lastvalue="57")) as zabbix:
+        registro(registry_listing([customer("Alvo", 7, "P", zabbix.url)]))
+        yield zabbix
+
+
+ALVO_ROW = [row("Alvo", 7, "P", 1, 57)]
+# statement that fails, how, the time of day, the column query's answer, and the outcome:
+# (status, stdout, stderr, statements sent, rows stored?)
+CASES = {
+    "truncate-transport": ("truncate", TRANSPORT, MIDNIGHT, None,
+                           (0, [TRANSPORT_LINE, "OK"], [], ["truncate", "show"], True)),
+    "truncate-not-json": ("truncate", NOT_JSON, MIDNIGHT, None,
+                          (1, [], [NOT_JSON_FAILURE], ["truncate"], False)),
+    "truncate-sql-error": ("truncate", SQL_ERROR, MIDNIGHT, None,
+                           (0, ["OK"], [], ["truncate", "show"], True)),
+    "show-transport": ("show", TRANSPORT, NOON, None,
+                       (0, [TRANSPORT_LINE, CREATED, "OK"], [], ["show", "create"], True)),
+    "show-not-json": ("show", NOT_JSON, NOON, None, (1, [], [NOT_JSON_FAILURE], ["show"], False)),
+    "show-sql-error": ("show", Answer(status=400, body=json.dumps(MISSING)), NOON, None,
+                       (0, [CREATED, "OK"], [], ["show", "create"], True)),
+    "drop-transport": ("drop", TRANSPORT, NOON, OUTDATED,
+                       (0, [WARNING, TRANSPORT_LINE, "OK"], [], ["show", "drop", "create"], True)),
+    "drop-not-json": ("drop", NOT_JSON, NOON, OUTDATED,
+                      (0, [WARNING, CREATED, "OK"], [], ["show", "drop", "create"], True)),
+    "drop-sql-error": ("drop", SQL_ERROR, NOON, OUTDATED,
+                       (0, [WARNING, "OK"], [], ["show", "drop", "create"], True)),
+    "recreate-transport": ("create", TRANSPORT, NOON, OUTDATED,
+                           (0, [WARNING, TRANSPORT_LINE, "OK"], [], ["show", "drop", "create"], True)),
+    "recreate-not-json": ("create", [NOT_JSON], NOON, OUTDATED,
+                          (0, [WARNING, CREATED, "OK"], [], ["show", "drop", "create", "create"], True)),
+    "recreate-not-json-twice": ("create", NOT_JSON, NOON, OUTDATED,
+                                (1, [WARNING], [NOT_JSON_FAILURE], ["show", "drop", "create", "create"], False)),
+    "recreate-sql-error": ("create", SQL_ERROR, NOON, OUTDATED,
+                           (0, [WARNING, "OK"], [], ["show", "drop", "create"], True)),
+    "create-transport": ("create", TRANSPORT, NOON, MISSING,
+                         (0, [TRANSPORT_LINE, "Criacao Tabela: None", "OK"], [], ["show", "create"], True)),
+    "create-not-json": ("create", NOT_JSON, NOON, MISSING,
+                        (1, [], [NOT_JSON_FAILURE], ["show", "create"], False)),
+    "create-sql-error": ("create", SQL_ERROR, NOON, MISSING,
+                         (0, ['Criacao Tabela: {"query": "x", "error": "permission denied", "position": 0}', "OK"], [],
+                          ["show", "create"], True)),
+    # column answers of odd shapes: only a number can be compared with 7
+    "count-as-text": (None, None, NOON, {"count": "7"}, (0, [CREATED, "OK"], [], ["show", "create"], True)),
+    "count-true": (None, None, NOON, {"count": True}, (0, [CREATED, "OK"], [], ["show", "create"], True)),
+    "count-null": (None, None, NOON, {"count": None}, (0, [CREATED, "OK"], [], ["show", "create"], True)),
+    "count-6.5": (None, None, NOON, {"count": 6.5}, (0, [WARNING, "OK"], [], ["show", "drop", "create"], True)),
+    "count-7.0": (None, None, NOON, {"count": 7.0}, (0, ["OK"], [], ["show"], True)),
+    "count-8": (None, None, NOON, {"count": 8}, (0, ["OK"], [], ["show"], True)),
+    "columns-as-array": (None, None, NOON, [7], (0, [CREATED, "OK"], [], ["show", "create"], True)),
+    "columns-null": ("show", Answer(body="null"), NOON, None, (0, [CREATED, "OK"], [], ["show", "create"], True)),
+}
+
+
+@pytest.mark.parametrize("case", CASES, ids=list(CASES))
+def test_each_statement_failing_in_turn(coletor, alvo, questdb, case):
+    failing, action, local_time, columns, (status, out, err, sent, stored) = CASES[case]
+    qdb = questdb(exec_handler=sql_answers(columns, **({failing: action} if failing else {})))
+    done = run(coletor, *args(), local_time=local_time)
+    expect(done, status, out=out, err=err)
+    assert statements(qdb) == sent
+    if stored:
+        assert len(qdb.writes()) == 1 and rows_match(qdb.writes()[0], ALVO_ROW)
+    else:
+        assert qdb.writes() == []
+
+
+def test_questdb_unreachable_at_midnight_prints_every_error_and_fails(coletor, alvo, questdb):
+    questdb(write_cert=None, sql_up=False)
+    done = run(coletor, *args(), local_time=MIDNIGHT)
+    refused = re.compile(rf"Error: Failed to connect to {QDB_HOST} port 80 after \d+ ms: Couldn't connect to server")
+    expect(done, 1, out=[refused, refused, refused, "Criacao Tabela: None"],
+           err=[re.compile(rf"Erro: falha ao enviar as linhas para https://{QDB_HOST}:{WRITE_PORT}/write: "
+                           rf"Failed to connect to {QDB_HOST} port {WRITE_PORT} after \d+ ms: "
+                           r"Couldn't connect to server")])
+
+
+@pytest.fixture
+def three(registro):
+    """Three customers on one front end: the run has three rows to store."""
+    with FaultPeer(ZabbixFake(lastvalue="5")) as zabbix:
+        registro(registry_listing([customer(name, n, "P", zabbix.url) for n, name in enumerate(["A", "B", "C"], 1)]))
+        yield zabbix
+
+
+THREE_ROWS = [row(name, n, "P", 1, 5) for n, name in enumerate(["A", "B", "C"], 1)]
+WRITE_URL = f"https://{QDB_HOST}:{WRITE_PORT}/write"
+SENDING = f"Erro: falha ao enviar as linhas para {WRITE_URL}: "
+INGESTION = {
+    # how /write misbehaves, its certificate, the stderr line, whether the rows reached it
+    "refused-400-json": (Answer(status=400, body=json.dumps({"code": "invalid", "message": "failed to parse line protocol",
+                                                             "line": 1, "errorId": "x"})), "server",
+                         "Erro: o QuestDB recusou as linhas (HTTP 400): failed to parse line protocol [linha 1]", True),
+    "refused-500-text": (Answer(status=500, body="erro\ninterno", content_type="text/plain"), "server",
+                         "Erro: o QuestDB recusou as linhas (HTTP 500): erro interno", True),
+    "refused-401-empty": (Answer(status=401, body="", content_type=None), "server",
+                          "Erro: o QuestDB recusou as linhas (HTTP 401)", True),
+    "refused-302": (Answer(status=302, body="", headers=[("Location", "https://127.0.0.1:9/write")]), "server",
+                    re.compile(re.escape(SENDING) + r"Failed to connect to 127\.0\.0\.1 port 9 after \d+ ms: "
+                               r"Couldn't connect to server"), True),
+    "reset-during-the-flush": (Reset(), "server", SENDING + "Recv failure: Connection reset by peer", True),
+    "closed-during-the-flush": (Raw(b""), "server", SENDING + "Empty reply from server", True),
+    "reset-mid-answer": (ResetMidBody(partial=b"{", announced=100), "server",
+                         SENDING + "Recv failure: Connection reset by peer", True),
+    "expired-certificate": (Answer(status=204, body="", content_type=None), "expired",
+                            SENDING + "SSL certificate problem: certificate has expired", False),
+    "unknown-ca": (Answer(status=204, body="", content_type=None), "unknown-ca",
+                   SENDING + "SSL certificate problem: unable to get local issuer certificate", False),
+    "certificate-for-another-host": (Answer(status=204, body="", content_type=None), "other-host",
+                                     SENDING + f"SSL: no alternative certificate subject name matches target host "
+                                               f"name '{QDB_HOST}'", False),
+    "port-closed": (None, None, re.compile(re.escape(SENDING) + rf"Failed to connect to {re.escape(QDB_HOST)} port "
+                                           rf"{WRITE_PORT} after \d+ ms: Couldn't connect to server"), False),
+}
+
+
+@pytest.mark.parametrize("fault", INGESTION, ids=list(INGESTION))
+def test_a_failed_ingestion_prints_erro_and_fails_with_all_rows_or_none_sent(coletor, three, questdb, fault):
+    action, cert, line, reached = INGESTION[fault]
+    qdb = questdb(write=action, write_cert=cert)
+    done = run(coletor, *args())
+    expect(done, 1, err=[line])
+    assert statements(qdb) == ["show"]
+    if reached:  # all three rows, in a single request
+        assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), THREE_ROWS)
+    else:
+        assert qdb.writes() == []
+
+
+@pytest.mark.parametrize("answer", [Answer(status=204, body="", content_type=None), Answer(status=200, body="ok"),
+                                    Answer(status=299, body="{}")], ids=["204", "200", "299"])
+def test_an_accepted_ingestion_prints_ok(coletor, three, questdb, answer):
+    qdb = questdb(write=answer)
+    done = run(coletor, *args())
+    expect(done, 0, out=["OK"])
+    assert statements(qdb) == ["show"]
+    assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), THREE_ROWS)
+
+
+def test_an_ingestion_endpoint_that_never_answers_meets_the_run_time_limit(coletor_limite_curto, three, questdb):
+    qdb = questdb(write=SilentUntilHangup())
+    done = run(coletor_limite_curto, *args())
+    # the limit's own outcome: its text and status 0, but never "OK"
+    expect(done, 0, out=[TIMEOUT_LINE])
+    assert 3.0 <= done.took < (6.0 if SLOW else 4.0)
+    assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), THREE_ROWS)
