@@ -42,9 +42,8 @@ ListaClientes obterSelecao(net::HttpClient& http) {
 
 int descobertaPPPoE() {
   net::CurlClient http;
-  const ListaClientes listaClientes = obterSelecao(http);
   const ResultadoDescoberta resultado =
-      processarLista(listaClientes, processarComEtapa, [] { return std::make_unique<net::CurlClient>(); });
+      processarLista(obterSelecao(http), processarComEtapa, [] { return std::make_unique<net::CurlClient>(); });
   if (run::modoDebug()) {
     run::console::bloco(montarRelatorio(resultado));
     return run::EXIT_SUCESSO;

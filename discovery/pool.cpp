@@ -106,19 +106,30 @@ RegistroDescoberta PoolClientes::proximoResultado() {
   return std::get<RegistroDescoberta>(std::move(desfecho));
 }
 
-ResultadoDescoberta processarLista(const ListaClientes& listaClientes,
+ResultadoDescoberta processarLista(ListaClientes listaClientes,
                                    std::function<RegistroDescoberta(net::HttpClient&, const ClienteDados&)> trabalho,
                                    PoolClientes::FabricaHttp fabrica) {
   ResultadoDescoberta resultado;
   if (listaClientes.empty()) return resultado;
-  resultado.reserve(listaClientes.size());
-  PoolClientes pool(std::min(PoolClientes::MAX_THREADS, listaClientes.size()), std::move(fabrica));
-  // Each task owns a copy of its item: a worker left behind at the deadline must not
-  // read the caller's list after it is gone.
-  for (const auto& item : listaClientes) {
-    pool.submeter([item, trabalho](net::HttpClient& http) { return trabalho(http, item); });
+  const std::size_t total = listaClientes.size();
+  resultado.reserve(total);
+  PoolClientes pool(std::min(PoolClientes::MAX_THREADS, total), std::move(fabrica));
+  // The tasks own the list together, and nothing of the caller's: a worker left behind
+  // at the deadline must not read the caller's list after it is gone. One list for all
+  // tasks rather than a copy of its item in each (about 0.5 kB per customer); each task
+  // takes its own item out and frees it when done, so the records reuse that memory.
+  struct Comum {
+    ListaClientes lista;
+    std::function<RegistroDescoberta(net::HttpClient&, const ClienteDados&)> trabalho;
+  };
+  const auto comum = std::make_shared<Comum>(Comum{std::move(listaClientes), std::move(trabalho)});
+  for (std::size_t i = 0; i < total; ++i) {
+    pool.submeter([comum, i](net::HttpClient& http) {
+      const ClienteDados item = std::move(comum->lista[i]);  // no other task touches item i
+      return comum->trabalho(http, item);
+    });
   }
-  for (std::size_t i = 0; i < listaClientes.size(); ++i) resultado.push_back(pool.proximoResultado());
+  for (std::size_t i = 0; i < total; ++i) resultado.push_back(pool.proximoResultado());
   return resultado;
 }
 

@@ -41,8 +41,9 @@ class PoolClientes {
 };
 
 /// Runs `trabalho` for every work item on a pool of up to 10 threads; the records come
-/// in finishing order. A task's failure surfaces once every task has ended.
-ResultadoDescoberta processarLista(const ListaClientes& listaClientes,
+/// in finishing order. A task's failure surfaces once every task has ended. The list is
+/// taken over by the tasks (move it in when it is not needed afterwards).
+ResultadoDescoberta processarLista(ListaClientes listaClientes,
                                    std::function<RegistroDescoberta(net::HttpClient&, const ClienteDados&)> trabalho,
                                    PoolClientes::FabricaHttp fabrica);
 
