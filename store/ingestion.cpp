@@ -195,7 +195,6 @@ net::HttpRequest Sender::pedidoEscrita() const {
   pedido.method = "POST";
   pedido.url = configuracao_.esquema + "://" + configuracao_.host + ":" + std::to_string(configuracao_.porta) + "/write";
   pedido.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
-  pedido.body = buffer_;
   if (configuracao_.username) pedido.basic = net::BasicCredentials{*configuracao_.username, *configuracao_.password};
   return pedido;
 }
@@ -203,19 +202,27 @@ net::HttpRequest Sender::pedidoEscrita() const {
 void Sender::flush() {
   exigirAberto();
   if (buffer_.empty()) return;
-  const net::HttpRequest pedido = pedidoEscrita();
-  net::HttpResponse resposta;
-  try {
-    resposta = http_.perform(pedido);
-  } catch (const net::RequestException& e) {
-    throw IngressError("falha ao enviar as linhas para " + pedido.url + ": " + e.what());
-  }
-  if (resposta.status < 200 || resposta.status > 299) {
-    const std::string texto = textoDoServidor(resposta);
-    throw IngressError("o QuestDB recusou as linhas (HTTP " + std::to_string(resposta.status) + ")" +
-                       (texto.empty() ? "" : ": " + texto));
-  }
+  net::HttpRequest pedido = pedidoEscrita();
+  // The rows travel in the request rather than in a copy of them (about 1 MB for 5 000
+  // customers); a send that fails in any way gives them back to the buffer.
+  pedido.body = std::move(buffer_);
   buffer_.clear();
+  try {
+    net::HttpResponse resposta;
+    try {
+      resposta = http_.perform(pedido);
+    } catch (const net::RequestException& e) {
+      throw IngressError("falha ao enviar as linhas para " + pedido.url + ": " + e.what());
+    }
+    if (resposta.status < 200 || resposta.status > 299) {
+      const std::string texto = textoDoServidor(resposta);
+      throw IngressError("o QuestDB recusou as linhas (HTTP " + std::to_string(resposta.status) + ")" +
+                         (texto.empty() ? "" : ": " + texto));
+    }
+  } catch (...) {
+    buffer_ = std::move(*pedido.body);
+    throw;
+  }
 }
 
 void Sender::close() noexcept {
