@@ -1,5 +1,6 @@
 """Whole discovery runs: registry, selection, the worker pool, then the report or the store."""
 import json
+import subprocess
 import time
 
 import pytest
@@ -174,3 +175,15 @@ def test_the_time_limit_ends_a_run_whose_worker_is_stuck(coletor_limite_curto, r
     assert done.stdout.decode() == "Tempo limite de execução atingido (3 s): execução interrompida.\n"
     assert took < 4.5
     assert qdb.sql.requests == [] and qdb.ingest.requests == []
+
+
+def test_arguments_that_are_not_utf8_end_in_outcomes_not_crashes(coletor, registro, fleet, pki):
+    front = fleet.add(ZabbixFake())
+    registro(RegistryFake(customers=[customer("A", 1, "P", front.url)]))
+    command = [str(coletor).encode(), *[a.encode() for a in args(last="debug")]]
+    command[3] = b"senha\xff"  # the Zabbix password: the login body cannot be written, so no token
+    command[9] = b"\xfe"       # the QuestDB password goes out as given
+    done = subprocess.run(command, capture_output=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.decode().startswith(f"{YELLOW}P - 1 - A: Cliente com problema na conexão.{RESET}\n")
+    assert front.requests == []
