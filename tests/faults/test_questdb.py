@@ -141,10 +141,13 @@ def test_questdb_unreachable_at_midnight_prints_every_error_and_fails(coletor, a
 
 @pytest.fixture
 def three(registro):
-    """Three customers on one front end: the run has three rows to store."""
-    with FaultPeer(ZabbixFake(lastvalue="5")) as zabbix:
-        registro(registry_listing([customer(name, n, "P", zabbix.url) for n, name in enumerate(["A", "B", "C"], 1)]))
-        yield zabbix
+    """Three customers, each with its own front end (the stand-in's tokens are not meant for
+    concurrent sessions): the run has three rows to store."""
+    with FaultPeer(ZabbixFake(lastvalue="5")) as a, FaultPeer(ZabbixFake(lastvalue="5")) as b, \
+            FaultPeer(ZabbixFake(lastvalue="5")) as c:
+        registro(registry_listing([customer(name, n, "P", peer.url)
+                                   for n, (name, peer) in enumerate(zip("ABC", (a, b, c)), 1)]))
+        yield
 
 
 THREE_ROWS = [row(name, n, "P", 1, 5) for n, name in enumerate(["A", "B", "C"], 1)]

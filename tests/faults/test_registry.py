@@ -100,6 +100,20 @@ def test_a_failed_exchange_ends_the_run_with_status_1_before_any_customer(coleto
     assert qdb.untouched()
 
 
+@pytest.mark.parametrize("path", [LOGIN, LIST], ids=["login", "list"])
+def test_a_redirect_to_plain_http_is_followed_and_the_token_stays_behind(coletor, registro, questdb, path):
+    # libcurl's defaults: a 302 turns the POST into a bodiless GET, and the Authorization
+    # header is not sent to another origin.
+    with FaultPeer(lambda r: Answer(body=json.dumps(TOKEN) if r.path == LOGIN else "[]")) as plain:
+        peer = registro(registry(path, Answer(status=302, headers=[("Location", plain.url + path)])))
+        qdb = questdb()
+        done = run(coletor, *args())
+    expect(done, 0, out=["OK"])
+    assert paths(peer) == [LOGIN, LIST]
+    assert [(r.method, r.path, r.body, r.header("Authorization")) for r in plain.requests] == [("GET", path, b"", None)]
+    assert qdb.statements() == SHOW and qdb.writes() == []
+
+
 @pytest.mark.parametrize("cert, message", [
     ("unknown-ca", r"SSL certificate problem: unable to get local issuer certificate"),
     ("other-host", rf"SSL: no alternative certificate subject name matches target host name '{REGISTRY_HOST}'"),
