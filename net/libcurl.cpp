@@ -12,7 +12,7 @@ namespace net::libcurl {
 
 namespace {
 
-// The ABI name of libcurl 7 and 8; the one the program was linked against before.
+// The ABI name of libcurl 7 and 8 (Debian's libcurl4 installs it under this name).
 constexpr const char* SONAME = "libcurl.so.4";
 
 template <class Funcao>
