@@ -8,6 +8,7 @@ packages=(
   openssl curl ca-certificates brotli zstd
   nginx-light faketime libfaketime
   maven openjdk-17-jre-headless
+  clang libclang-rt-14-dev valgrind
   python3 python3-pip
 )
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program and runs every test: the unit tests and the Python tests against
-# local stand-ins and real peers (QuestDB behind nginx, Zabbix 6.0), then the same
-# again on a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# local stand-ins and real peers (QuestDB behind nginx, Zabbix 6.0), the same again on a
+# build with AddressSanitizer and UndefinedBehaviorSanitizer, then the hardening checks.
 # Run scripts/setup.sh once before (it installs the build dependencies).
 # COLETOR_SKIP_ZABBIX=1 leaves the real Zabbix out (its first install takes a minute).
 set -euo pipefail
@@ -48,4 +48,8 @@ python3 -m pytest -q tests -p no:cacheprovider
 echo "== sanitizers (address, undefined)"
 build build-asan -DCOLETOR_SANITIZE=ON
 (cd build-asan && ctest --output-on-failure)
-COLETOR_BUILD="$root/build-asan" COLETOR_SANITIZE=1 python3 -m pytest -q tests -p no:cacheprovider
+# The fault suite runs under the sanitizers in the hardening step below.
+COLETOR_BUILD="$root/build-asan" COLETOR_SANITIZE=1 python3 -m pytest -q tests -p no:cacheprovider --ignore=tests/faults
+
+echo "== hardening (thread sanitizer, fault suite under sanitizers, memcheck, fuzzing)"
+bash tests/hardening.sh
