@@ -36,6 +36,7 @@ class ZabbixFake:
     logout: str = "ok"               # ok, refuse (status 500)
     tokens: set = field(default_factory=set)
     login_attempts: int = 0
+    issued: int = 0                  # tokens handed out so far: each login gets a new one
 
     def __call__(self, request: Request) -> Action:
         if request.method != "POST" or not (request.header("Content-Type") or "").startswith("application/json"):
@@ -79,7 +80,8 @@ class ZabbixFake:
         name = params.get("user", params.get("username"))
         if (name, params.get("password")) != (self.user, self.password) or self.login == "refuse":
             return _error(-32500, "Application error.", "Incorrect user name or password or account is temporarily blocked.")
-        token = "%032x" % (len(self.tokens) + 0xabc0)
+        self.issued += 1
+        token = "%032x" % (self.issued + 0xabc0)
         self.tokens.add(token)
         return _rpc(token)
 
