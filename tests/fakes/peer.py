@@ -230,7 +230,7 @@ class Peer:
                 return
             with self._lock:
                 self.requests.append(request)
-            _act(conn, self.handler(request), self._stopping)
+            self._perform(conn, self.handler(request))
         except (OSError, ssl.SSLError):
             pass
         finally:
@@ -238,6 +238,10 @@ class Peer:
                 conn.close()
             except OSError:
                 pass
+
+    def _perform(self, conn: socket.socket, action: Action) -> None:
+        """Carries out the handler's action; subclasses add actions of their own."""
+        _act(conn, action, self._stopping)
 
 
 def always(action: Action) -> Handler:

@@ -8,7 +8,7 @@ import threading
 import time
 from dataclasses import dataclass, field
 
-from fakes.peer import Action, Answer, Peer, Request, _act, _status_line, _read_request
+from fakes.peer import Action, Answer, Peer, Request, _status_line
 from fakes.zabbix import ZabbixFake
 
 
@@ -49,42 +49,25 @@ class FaultPeer(Peer):
         self._sock.settimeout(0.05)  # stops sooner: the suite starts and stops hundreds of peers
         self.hangups: list[float] = []
 
-    def _serve(self, conn: socket.socket) -> None:
-        try:
-            conn.settimeout(None)
-            if self._tls:
-                conn = self._tls.wrap_socket(conn, server_side=True)
-            request = _read_request(conn)
-            if request is None:
-                return
-            with self._lock:
-                self.requests.append(request)
-            action = self.handler(request)
-            if isinstance(action, Reset):
-                conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
-            elif isinstance(action, SilentUntilHangup):
-                conn.sendall(action.head)
-                self._await_hangup(conn, action.seconds)
-            elif isinstance(action, BadGzip):
-                conn.sendall(_status_line(200) + b"Content-Type: application/json\r\nContent-Encoding: gzip\r\n"
-                             + f"Content-Length: {len(action.body)}\r\n\r\n".encode() + action.body)
-            elif isinstance(action, Big):
-                conn.sendall(_status_line(200) + f"Content-Length: {action.size}\r\n\r\n".encode() + action.prefix)
-                padding = action.size - len(action.prefix) - len(action.suffix)
-                block = b"x" * (1 << 20)
-                while padding > 0:
-                    conn.sendall(block[:padding])
-                    padding -= len(block)
-                conn.sendall(action.suffix)
-            else:
-                _act(conn, action, self._stopping)
-        except (OSError, ssl.SSLError):
-            pass
-        finally:
-            try:
-                conn.close()
-            except OSError:
-                pass
+    def _perform(self, conn: socket.socket, action: FaultAction) -> None:
+        if isinstance(action, Reset):
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+        elif isinstance(action, SilentUntilHangup):
+            conn.sendall(action.head)
+            self._await_hangup(conn, action.seconds)
+        elif isinstance(action, BadGzip):
+            conn.sendall(_status_line(200) + b"Content-Type: application/json\r\nContent-Encoding: gzip\r\n"
+                         + f"Content-Length: {len(action.body)}\r\n\r\n".encode() + action.body)
+        elif isinstance(action, Big):
+            conn.sendall(_status_line(200) + f"Content-Length: {action.size}\r\n\r\n".encode() + action.prefix)
+            padding = action.size - len(action.prefix) - len(action.suffix)
+            block = b"x" * (1 << 20)
+            while padding > 0:
+                conn.sendall(block[:padding])
+                padding -= len(block)
+            conn.sendall(action.suffix)
+        else:
+            super()._perform(conn, action)
 
     def _await_hangup(self, conn: socket.socket, seconds: float) -> None:
         conn.settimeout(0.05)
