@@ -67,6 +67,15 @@ TEST(SelecionarDoCorpo, SelectsAndFailsExactlyAsParsingWholeThenSelecting) {
       R"([{"empresa": "A", "numero": 1, "parceiro": "P", "produto": {"tipo": "ornivex"}}])",
       R"([{"empresa": "A", "numero": 1, "parceiro": "P", "produto": [{"tipo": "ornivex", "link": [1]}]}])",
       R"([[1, 2], {"empresa": "A"}])",
+      // Escaped texts, repeated names (the last one counts), numbers of every kind.
+      R"([{"empresa": "Caf\u00e9", "numero": "12", "parceiro": "P", "produto": [{"tipo": "ornive\u0078",
+          "link": [{"tipo": "zabb\u0069x", "link": "https:\/\/z.example\/"}]}]}])",
+      R"([{"empresa": "Velho", "empresa": "Novo", "numero": 1, "parceiro": "P", "produto": 5, "produto": [
+          {"tipo": "ornivex", "link": [{"tipo": "zabbix", "link": "a", "link": "b"}, {"tipo": "zabbix", "tipo": 1, "link": "c"}]}]}])",
+      R"([{"empresa": "F", "numero": 1.0, "parceiro": "P", "valor": 2.5e3, "produto": [{"tipo": "ornivex", "link": [
+          {"tipo": "zabbix", "link": "f"}]}]}, {"empresa": 5, "numero": -7, "parceiro": null, "produto": [
+          {"tipo": "ornivex", "link": [{"tipo": "zabbix", "link": {"u": 1}}]}]}, {"empresa": "G", "numero": 123456789012345678901,
+          "parceiro": ["x"], "produto": [{"tipo": "ornivex", "link": [{"tipo": "zabbix", "link": "g"}]}]}])",
       R"([{"empresa": "A", "numero": 1, "parceiro": "P", "produto": [{"tipo": "ornivex", "link": [{"tipo": "zabbix", "link": "ok"}]}]},
           {"empresa": "B", "parceiro": "P"},
           {"empresa": "C", "numero": 3, "parceiro": "P", "produto": [{"tipo": "ornivex", "link": [{"tipo": "zabbix", "link": "c"}]}]}])",
