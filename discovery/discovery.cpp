@@ -17,7 +17,7 @@ namespace discovery {
 namespace {
 
 RegistroDescoberta processarComEtapa(net::HttpClient& http, const ClienteDados& clienteDados) {
-  return run::naEtapa("processarCliente(" + net::plainText(clienteDados.nome) + ")",
+  return run::naEtapa("processarCliente(" + std::string(clienteDados.comoTexto(ClienteDados::Campo::nome)) + ")",
                       [&] { return zabbix::processarCliente(http, clienteDados); });
 }
 

@@ -32,7 +32,14 @@ const net::Json& objeto(const net::Json& valor, const char* onde) {
 
 bool textoVazio(const net::Json& valor) { return valor.is_string() && valor.get_ref<const std::string&>().empty(); }
 
-void selecionarLinks(const net::Json& produto, const ClienteDados& cliente, ListaClientes& saida) {
+// The entry's own values, as the registry gave them.
+struct Cliente {
+  net::Json nome;
+  net::Json numero;  // as decimal text
+  net::Json parceiro;
+};
+
+void selecionarLinks(const net::Json& produto, const Cliente& cliente, ListaClientes& saida) {
   const net::Json* links = opcional(produto, "link");
   if (links == nullptr) return;
   for (const auto& elemento : lista(*links, "link")) {
@@ -41,15 +48,13 @@ void selecionarLinks(const net::Json& produto, const ClienteDados& cliente, List
     const net::Json* endereco = opcional(link, "link");
     if (tipo == nullptr || *tipo != "zabbix" || endereco == nullptr) continue;
     if (textoVazio(*endereco) || textoVazio(cliente.nome)) continue;
-    ClienteDados item = cliente;
-    item.link = *endereco;
-    saida.push_back(std::move(item));
+    saida.emplace_back(*endereco, cliente.nome, cliente.numero, cliente.parceiro);
   }
 }
 
 void selecionarEntrada(const net::Json& entrada, ListaClientes& saida) {
   // The three members are required of every entry, selected or not.
-  ClienteDados cliente;
+  Cliente cliente;
   cliente.nome = membro(entrada, "empresa", "cliente");
   cliente.numero = numeroComoTexto(membro(entrada, "numero", "cliente"));
   cliente.parceiro = membro(entrada, "parceiro", "cliente");
@@ -104,12 +109,7 @@ class SelecaoRapida {
       const std::size_t endereco = membro(link, "link");
       if (tipo == 0 || !texto(tipo, "zabbix") || endereco == 0) continue;
       if (texto(endereco, "") || texto(nome_, "")) continue;
-      ClienteDados item;
-      item.link = valor(endereco);
-      item.nome = valor(nome_);
-      item.numero = numeroComoTexto(valor(numero_));
-      item.parceiro = valor(parceiro_);
-      saida_.push_back(std::move(item));
+      saida_.emplace_back(valor(endereco), valor(nome_), numeroComoTexto(valor(numero_)), valor(parceiro_));
     }
     return true;
   }

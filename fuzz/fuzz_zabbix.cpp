@@ -73,7 +73,7 @@ void worker(FuzzedDataProvider& dados) {
     const auto registro = zabbix::processarCliente(http, item);
     fuzz::exigir(registro.status == 0 || registro.status == 1, "status other than 0 or 1");
     fuzz::exigir(registro.status == 1 || registro.pppoe == 0, "a status-0 record with a count");
-    fuzz::exigir(item.nome == registro.cliente, "{#CLIENTE} is not the item's name");
+    fuzz::exigir(item.texto(discovery::ClienteDados::Campo::nome) == registro.cliente, "{#CLIENTE} is not the item's name");
     fuzz::exigir(http.pedidos().size() <= MAX_PEDIDOS, "more requests than a worker makes");
   } catch (const zabbix::ItemInvalido&) {
     fuzz::exigir(http.pedidos().empty(), "an unusable item was noticed after a request");

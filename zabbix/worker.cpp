@@ -19,14 +19,17 @@ struct Desfecho {
   std::optional<std::int64_t> pppoe = 0;
 };
 
-const std::string& texto(const net::Json& valor, const char* chave) {
-  if (!valor.is_string()) throw ItemInvalido(std::string("item de trabalho: \"") + chave + "\" não é texto");
-  return valor.get_ref<const std::string&>();
+using Campo = discovery::ClienteDados::Campo;
+
+std::string texto(const discovery::ClienteDados& clienteDados, Campo campo, const char* chave) {
+  const auto valor = clienteDados.texto(campo);
+  if (!valor) throw ItemInvalido(std::string("item de trabalho: \"") + chave + "\" não é texto");
+  return std::string(*valor);
 }
 
 std::string montarNomeCliente(const discovery::ClienteDados& clienteDados) {
-  return texto(clienteDados.parceiro, "parceiro") + " - " + texto(clienteDados.numero, "numero") + " - " +
-         texto(clienteDados.nome, "nome");
+  return texto(clienteDados, Campo::parceiro, "parceiro") + " - " + texto(clienteDados, Campo::numero, "numero") +
+         " - " + texto(clienteDados, Campo::nome, "nome");
 }
 
 void linhaDebug(std::string_view cor, const std::string& mensagem) {
@@ -62,11 +65,12 @@ std::string montarZabbixUrl(const std::string& link) {
 
 discovery::RegistroDescoberta processarCliente(net::HttpClient& http, const discovery::ClienteDados& clienteDados) {
   const std::string nomeCliente = montarNomeCliente(clienteDados);
-  const std::string zabbixUrl = montarZabbixUrl(texto(clienteDados.link, "link"));
+  const std::string zabbixUrl = montarZabbixUrl(texto(clienteDados, Campo::link, "link"));
   const Desfecho desfecho = consultarZabbix(http, zabbixUrl, nomeCliente);
   // "numero" is read last on purpose: a bad number fails the task after its requests.
-  return {texto(clienteDados.nome, "nome"), desfecho.status, lerNumeral(texto(clienteDados.numero, "numero")),
-          texto(clienteDados.parceiro, "parceiro"), desfecho.pppoe};
+  return {texto(clienteDados, Campo::nome, "nome"), desfecho.status,
+          lerNumeral(texto(clienteDados, Campo::numero, "numero")), texto(clienteDados, Campo::parceiro, "parceiro"),
+          desfecho.pppoe};
 }
 
 }  // namespace zabbix

@@ -14,6 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using discovery::ClienteDados;
+using Campo = ClienteDados::Campo;
 using discovery::RegistroDescoberta;
 
 discovery::ListaClientes lista(int quantidade) {
@@ -27,13 +28,13 @@ auto fabrica() {
 }
 
 RegistroDescoberta registro(const ClienteDados& item) {
-  return {item.nome.get<std::string>(), 1, std::stoll(item.numero.get<std::string>()), "p", 0};
+  return {std::string(item.comoTexto(Campo::nome)), 1, std::stoll(std::string(item.comoTexto(Campo::numero))), "p", 0};
 }
 
 TEST(ProcessarLista, TakesRecordsInFinishingOrder) {
   // Earlier items sleep longer, so they finish last.
   auto trabalho = [](net::HttpClient&, const ClienteDados& item) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(40 * (3 - std::stoi(item.numero.get<std::string>()))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(40 * (3 - std::stoi(std::string(item.comoTexto(Campo::numero))))));
     return registro(item);
   };
   const auto resultado = discovery::processarLista(lista(4), trabalho, fabrica());
@@ -62,7 +63,7 @@ TEST(ProcessarLista, RunsAtMostTenTasksAtOnceAndEachThreadKeepsItsClient) {
 TEST(ProcessarLista, AFailingTaskSurfacesAfterEveryOtherTaskHasRun) {
   std::atomic<int> executados{0};
   auto trabalho = [&](net::HttpClient&, const ClienteDados& item) {
-    if (item.numero == "0") throw std::runtime_error("numero inválido");
+    if (item.comoTexto(Campo::numero) == "0") throw std::runtime_error("numero inválido");
     std::this_thread::sleep_for(20ms);
     ++executados;
     return registro(item);

@@ -38,10 +38,7 @@ void mesmoResultado(const std::string& corpo) {
   EXPECT_EQ(selecao.falha ? motivo(selecao.falha) : "", falhaEsperada) << corpo;
   ASSERT_EQ(selecao.lista.size(), esperada.size()) << corpo;
   for (std::size_t i = 0; i < esperada.size(); ++i) {
-    EXPECT_EQ(selecao.lista[i].link, esperada[i].link) << corpo;
-    EXPECT_EQ(selecao.lista[i].nome, esperada[i].nome) << corpo;
-    EXPECT_EQ(selecao.lista[i].numero, esperada[i].numero) << corpo;
-    EXPECT_EQ(selecao.lista[i].parceiro, esperada[i].parceiro) << corpo;
+    EXPECT_TRUE(selecao.lista[i] == esperada[i]) << corpo;
   }
 }
 

@@ -6,10 +6,11 @@ namespace {
 
 using discovery::selecionarClientes;
 using net::Json;
+using Campo = discovery::ClienteDados::Campo;
 
 std::vector<std::string> links(const discovery::ListaClientes& lista) {
   std::vector<std::string> saida;
-  for (const auto& item : lista) saida.push_back(net::plainText(item.link));
+  for (const auto& item : lista) saida.emplace_back(item.comoTexto(Campo::link));
   return saida;
 }
 
@@ -25,10 +26,10 @@ TEST(SelecionarClientes, TakesEveryZabbixLinkOfEveryOrnivexProductInOrder) {
   ])");
   const auto selecionados = selecionarClientes(lista);
   EXPECT_EQ(links(selecionados), (std::vector<std::string>{"a1", "a2", "a3", "b1"}));
-  EXPECT_EQ(selecionados[0].nome, "Alfa");
-  EXPECT_EQ(selecionados[0].numero, "42");  // an integer reaches the worker as text
-  EXPECT_EQ(selecionados[0].parceiro, "P1");
-  EXPECT_EQ(selecionados[3].numero, "7");
+  EXPECT_EQ(selecionados[0].texto(Campo::nome), "Alfa");
+  EXPECT_EQ(selecionados[0].texto(Campo::numero), "42");  // an integer reaches the worker as text
+  EXPECT_EQ(selecionados[0].texto(Campo::parceiro), "P1");
+  EXPECT_EQ(selecionados[3].texto(Campo::numero), "7");
 }
 
 TEST(SelecionarClientes, ComparesTypesExactlyAndSkipsWhatLacksOptionalMembers) {
@@ -44,7 +45,8 @@ TEST(SelecionarClientes, ComparesTypesExactlyAndSkipsWhatLacksOptionalMembers) {
   ])");
   const auto selecionados = selecionarClientes(lista);
   ASSERT_EQ(links(selecionados), (std::vector<std::string>{" "}));
-  EXPECT_EQ(selecionados[0].nome, 99);  // only the empty text is refused; the worker judges the rest
+  EXPECT_EQ(selecionados[0].texto(Campo::nome), std::nullopt);
+  EXPECT_EQ(selecionados[0].comoTexto(Campo::nome), "99");  // only the empty text is refused; the worker judges the rest
 }
 
 TEST(SelecionarClientes, AcceptsAnEmptyListEmptyObjectOrEmptyText) {
