@@ -116,20 +116,36 @@ ResultadoDescoberta processarLista(ListaClientes listaClientes,
   PoolClientes pool(std::min(PoolClientes::MAX_THREADS, total), std::move(fabrica));
   // The tasks own the list together, and nothing of the caller's: a worker left behind
   // at the deadline must not read the caller's list after it is gone. One list for all
-  // tasks rather than a copy of its item in each (about 0.5 kB per customer); each task
-  // takes its own item out and frees it when done, so the records reuse that memory.
+  // tasks rather than a copy of its item in each; each task takes its own item out and
+  // frees it when done.
   struct Comum {
     ListaClientes lista;
     std::function<RegistroDescoberta(net::HttpClient&, const ClienteDados&)> trabalho;
   };
   const auto comum = std::make_shared<Comum>(Comum{std::move(listaClientes), std::move(trabalho)});
-  for (std::size_t i = 0; i < total; ++i) {
-    pool.submeter([comum, i](net::HttpClient& http) {
-      const ClienteDados item = std::move(comum->lista[i]);  // no other task touches item i
-      return comum->trabalho(http, item);
-    });
+  // Tasks reach the pool a few at a time, as others finish: the queue holds a few
+  // functions instead of one per customer, and they still start in list order.
+  std::size_t enviados = 0;
+  const auto enviarAte = [&](std::size_t ate) {
+    for (; enviados < std::min(ate, total); ++enviados) {
+      pool.submeter([comum, i = enviados](net::HttpClient& http) {
+        const ClienteDados item = std::move(comum->lista[i]);  // no other task touches item i
+        return comum->trabalho(http, item);
+      });
+    }
+  };
+  enviarAte(2 * PoolClientes::MAX_THREADS);
+  try {
+    for (std::size_t i = 0; i < total; ++i) {
+      resultado.push_back(pool.proximoResultado());
+      enviarAte(enviados + 1);
+    }
+  } catch (const run::TimeoutException&) {
+    throw;  // the run is ending: nothing more starts
+  } catch (...) {
+    enviarAte(total);  // every task still runs before a failure surfaces
+    throw;
   }
-  for (std::size_t i = 0; i < total; ++i) resultado.push_back(pool.proximoResultado());
   return resultado;
 }
 
