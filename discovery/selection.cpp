@@ -67,7 +67,6 @@ void selecionarEntrada(const net::Json& entrada, ListaClientes& saida) {
   }
 }
 
-
 // The quick way through a large list: each entry is read in place and only the values
 // of selected links become JSON values. It gives up (nullopt) on anything that is not
 // plainly right, and the slow way then finds the same links or the precise failure.
@@ -124,7 +123,7 @@ class SelecaoRapida {
   // The value the JSON library would have built.
   net::Json valor(std::size_t no) {
     const auto& n = (*nos_)[no];
-    if (n.tipo == Tipo::texto && !n.escapado) return std::string(n.bruto.substr(1, n.bruto.size() - 2));
+    if (n.tipo == Tipo::texto && !n.escapado) return std::string(net::textoDe(n, espaco_));
     return net::parseJson(n.bruto);
   }
 
