@@ -121,6 +121,22 @@ int onProgress(void* contexto, curl_off_t, curl_off_t, curl_off_t, curl_off_t en
   return 0;
 }
 
+// What may go right when the same request is sent again on a new connection.
+bool transient(CURLcode codigo) {
+  switch (codigo) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 milliseconds untilMs(Relogio::time_point quando, Relogio::time_point agora) {
   return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(quando - agora));
 }
@@ -187,7 +203,7 @@ void CurlClient::Impl::configure(const HttpRequest& request, const std::string& 
   curl().easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
   curl().easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl().easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl().easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl().easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
   curl().easy_setopt(h, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
   // Every exchange stands alone: new connection, closed afterwards, no TLS session reuse.
   curl().easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
@@ -224,7 +240,9 @@ void CurlClient::Impl::configure(const HttpRequest& request, const std::string& 
     curl().easy_setopt(h, CURLOPT_USERNAME, request.basic->usuario.c_str());
     curl().easy_setopt(h, CURLOPT_PASSWORD, request.basic->senha.c_str());
   }
-  if (request.idleTimeout) curl().easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.idleTimeout->count()));
+  if (request.connectTimeout) {
+    curl().easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout->count()));
+  }
 }
 
 CURLcode CurlClient::Impl::run(const HttpRequest& request, Transfer& t) {
@@ -253,7 +271,8 @@ CURLcode CurlClient::Impl::run(const HttpRequest& request, Transfer& t) {
       if (agora >= limite) {
         const auto decorrido = std::chrono::duration_cast<milliseconds>(agora - inicio).count();
         throw RequestException("Operation timed out after " + std::to_string(decorrido) + " milliseconds with " +
-                               std::to_string(t.body.size()) + " bytes received");
+                                   std::to_string(t.body.size()) + " bytes received",
+                               true);
       }
       espera = std::min(espera, untilMs(limite, agora));
     }
@@ -279,10 +298,16 @@ HttpResponse CurlClient::perform(const HttpRequest& request) {
     if (t.tooLarge) {
       throw RequestException("Response body larger than the limit of " + std::to_string(MAX_BODY_BYTES) + " bytes");
     }
-    throw RequestException(impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl().easy_strerror(resultado));
+    throw RequestException(impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl().easy_strerror(resultado),
+                           transient(resultado));
   }
   HttpResponse resposta;
   curl().easy_getinfo(impl_->easy.get(), CURLINFO_RESPONSE_CODE, &resposta.status);
+  if (!request.followRedirects) {
+    const char* destino = nullptr;
+    curl().easy_getinfo(impl_->easy.get(), CURLINFO_REDIRECT_URL, &destino);
+    if (destino != nullptr) resposta.location = destino;
+  }
   resposta.body = std::move(t.body);
   return resposta;
 }

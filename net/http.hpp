@@ -27,13 +27,17 @@ struct HttpRequest {
   QueryParams query;           // appended URL-encoded, in this order
   std::optional<std::string> body;
   std::optional<BasicCredentials> basic;  // sent with the request itself
-  // Bound on connecting and on each wait for data; none when absent.
+  // Bounds on connecting (TLS handshake included) and on each wait for response data;
+  // none when absent.
+  std::optional<std::chrono::milliseconds> connectTimeout;
   std::optional<std::chrono::milliseconds> idleTimeout;
+  bool followRedirects = true;  // false: a 3xx is the answer, its target in `location`
 };
 
 struct HttpResponse {
   long status = 0;
-  std::string body;  // content encoding already undone
+  std::string body;      // content encoding already undone
+  std::string location;  // where a redirect that was not followed points
 };
 
 /// A transport failure of one exchange (resolution, connection, TLS, time-out,
@@ -41,7 +45,16 @@ struct HttpResponse {
 /// libcurl's description. Bodies that should be JSON and are not fail in this class too.
 class RequestException : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit RequestException(const std::string& mensagem, bool transient = false)
+      : std::runtime_error(mensagem), transient_(transient) {}
+
+  /// A failure that the same request may not meet again: the connection refused, reset
+  /// or cut short (TLS handshake included), or a time-out. Not a malformed URL, a
+  /// certificate that cannot be trusted or an answer we cannot read.
+  bool transient() const noexcept { return transient_; }
+
+ private:
+  bool transient_;
 };
 
 /// Largest answer the program will hold; a list of 100 000 customers is about 25 MB.

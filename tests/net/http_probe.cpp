@@ -16,7 +16,9 @@ net::HttpRequest lerPedido(const net::Json& d) {
   for (const auto& q : d.value("query", net::Json::array())) pedido.query.emplace_back(q[0], q[1]);
   if (d.contains("body")) pedido.body = d["body"].get<std::string>();
   if (d.contains("basic")) pedido.basic = net::BasicCredentials{d["basic"][0], d["basic"][1]};
-  if (d.contains("idle_ms")) pedido.idleTimeout = std::chrono::milliseconds(d["idle_ms"].get<long>());
+  if (d.contains("idle_ms")) pedido.idleTimeout = pedido.connectTimeout = std::chrono::milliseconds(d["idle_ms"].get<long>());
+  if (d.contains("connect_ms")) pedido.connectTimeout = std::chrono::milliseconds(d["connect_ms"].get<long>());
+  pedido.followRedirects = d.value("follow", true);
   return pedido;
 }
 
@@ -25,7 +27,9 @@ net::Json executar(const net::Json& d) {
   std::optional<run::RuntimeGuard> guarda;
   if (d.contains("deadline_s")) guarda.emplace(d["deadline_s"].get<int>());
   const auto resposta = cliente.perform(lerPedido(d));
-  return {{"status", resposta.status}, {"body", net::Json::binary({resposta.body.begin(), resposta.body.end()})}};
+  return {{"status", resposta.status},
+          {"location", resposta.location},
+          {"body", net::Json::binary({resposta.body.begin(), resposta.body.end()})}};
 }
 
 }  // namespace
@@ -41,7 +45,7 @@ int main(int argc, char** argv) {
   } catch (const run::TimeoutException& e) {
     saida = {{"error", "TimeoutException"}, {"message", e.what()}};
   } catch (const net::RequestException& e) {
-    saida = {{"error", "RequestException"}, {"message", e.what()}};
+    saida = {{"error", "RequestException"}, {"message", e.what()}, {"transient", e.transient()}};
   }
   std::cout << saida.dump() << std::endl;
   return 0;
