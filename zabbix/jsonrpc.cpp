@@ -24,6 +24,8 @@ net::HttpRequest post(const std::string& url, std::string_view contentType, cons
   pedido.headers = {{"Content-Type", std::string(contentType)}};
   if (token.bearer && token.temToken()) pedido.headers.emplace_back("Authorization", "Bearer " + net::plainText(token.valor));
   pedido.body = net::serializar(envelope);
+  pedido.connectTimeout = LIMITE_CONEXAO;
+  pedido.idleTimeout = LIMITE_RESPOSTA;
   return pedido;
 }
 

@@ -1,6 +1,7 @@
 // The JSON-RPC envelope that every call to a customer's Zabbix shares, and its token.
 #pragma once
 
+#include <chrono>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -30,6 +31,13 @@ class RespostaInesperada : public std::runtime_error {
 
 namespace jsonrpc {
 
+/// Bounds of every call: a front end that accepts the connection and then goes silent
+/// would otherwise hold its worker, and with it the storing of every other customer,
+/// until the run's limit. A login that cannot be answered at once is given up sooner.
+inline constexpr std::chrono::seconds LIMITE_CONEXAO{5};
+inline constexpr std::chrono::seconds LIMITE_RESPOSTA{30};
+inline constexpr std::chrono::seconds LIMITE_RESPOSTA_LOGIN{5};
+
 /// Where "auth" goes after "params": login and logout put "id" first, item.get "auth".
 enum class Ordem { idAuth, authId };
 
@@ -38,7 +46,7 @@ enum class Ordem { idAuth, authId };
 net::Json envelope(std::string_view metodo, net::Json params, const TokenZabbix& token, Ordem ordem);
 
 /// A POST of the serialised envelope with this Content-Type and, for a bearer token,
-/// its Authorization header; no other header.
+/// its Authorization header; no other header. Bounded by LIMITE_CONEXAO and LIMITE_RESPOSTA.
 net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope,
                       const TokenZabbix& token);
 

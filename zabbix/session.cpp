@@ -9,9 +9,6 @@ namespace zabbix {
 
 namespace {
 
-// A front end that cannot even answer a login in this time is treated as down.
-constexpr std::chrono::seconds LOGIN_TIMEOUT{5};
-
 // What 6.4 and later answer to the classic login: 6.4 and 7.0 refuse "user", 7.2 on
 // refuse the "auth" member. Nothing else may cost a second login (wrong passwords
 // would block the account sooner).
@@ -29,7 +26,7 @@ net::HttpRequest pedidoLogin(const std::string& zabbixUrl, const std::string& us
   const TokenZabbix semToken{nullptr, formaNova};
   auto pedido = jsonrpc::post(zabbixUrl, "application/json-rpc",
                               jsonrpc::envelope("user.login", params, semToken, jsonrpc::Ordem::idAuth), semToken);
-  pedido.idleTimeout = LOGIN_TIMEOUT;
+  pedido.idleTimeout = jsonrpc::LIMITE_RESPOSTA_LOGIN;
   return pedido;
 }
 

@@ -31,7 +31,8 @@ TEST(ObterValorSessaoPPPoE, SendsTheItemQueryByteForByte) {
             R"({"jsonrpc": "2.0", "method": "item.get", "params": {"output": ["itemid", "name", "lastvalue"], )"
             R"("host": "Zabbix server", "search": {"key_": "grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]"}}, )"
             R"("auth": "0424bd59", "id": 1})");
-  EXPECT_FALSE(pedido.idleTimeout);
+  EXPECT_EQ(pedido.connectTimeout, std::chrono::milliseconds(5000));
+  EXPECT_EQ(pedido.idleTimeout, std::chrono::milliseconds(30000));
 }
 
 TEST(ObterValorSessaoPPPoE, ConvertsTheFirstItemsLastValue) {

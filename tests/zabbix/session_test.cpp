@@ -33,6 +33,7 @@ TEST(ObterTokenZabbix, SendsTheLoginEnvelopeWithItsTimeOut) {
     EXPECT_EQ(pedido.headers, (net::Headers{{"Content-Type", "application/json-rpc"}}));
     EXPECT_EQ(pedido.body, caso.corpo);
     EXPECT_EQ(pedido.idleTimeout, std::chrono::milliseconds(5000));
+    EXPECT_EQ(pedido.connectTimeout, std::chrono::milliseconds(5000));
     EXPECT_TRUE(pedido.query.empty());
   }
 }
@@ -86,7 +87,9 @@ TEST(UserLogout, SendsTheLogoutEnvelopeAsJsonWithoutTimeOut) {
   EXPECT_EQ(pedido.url, URL);
   EXPECT_EQ(pedido.headers, (net::Headers{{"Content-Type", "application/json"}}));
   EXPECT_EQ(pedido.body, R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "0424bd59"})");
-  EXPECT_FALSE(pedido.idleTimeout);
+  // A silent front end must not hold the run's storing until its limit.
+  EXPECT_EQ(pedido.connectTimeout, std::chrono::milliseconds(5000));
+  EXPECT_EQ(pedido.idleTimeout, std::chrono::milliseconds(30000));
 }
 
 TEST(UserLogout, ConfirmsOnlyStatus200WithResultTrue) {

@@ -24,9 +24,9 @@ class FrontEndSimulado final : public net::HttpClient {
     pedidos.push_back(pedido);
     if (pedido.headers.empty() || (pedido.headers[0].second != "application/json-rpc" &&
                                    pedido.headers[0].second != "application/json")) {
-      return {412, ""};
+      return {412, "", {}};
     }
-    return {200, net::compactJson(responder(Json::parse(*pedido.body), pedido.headers))};
+    return {200, net::compactJson(responder(Json::parse(*pedido.body), pedido.headers)), {}};
   }
 
   std::vector<net::HttpRequest> pedidos;
@@ -109,6 +109,7 @@ TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
       EXPECT_EQ(visto.body, esperado.body) << nomeVersao(versao);
       EXPECT_EQ(visto.headers, esperado.headers) << nomeVersao(versao);
       EXPECT_EQ(visto.idleTimeout, esperado.idleTimeout) << nomeVersao(versao);
+      EXPECT_EQ(visto.connectTimeout, esperado.connectTimeout) << nomeVersao(versao);
     }
     EXPECT_EQ(frontEnd.pedidos[2].body,
               R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "tok)" + std::to_string(versao) + "\"}");
@@ -131,11 +132,11 @@ TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
               R"({"jsonrpc": "2.0", "method": "item.get", "params": {"output": ["itemid", "name", "lastvalue"], )"
               R"("host": "Zabbix server", "search": {"key_": "grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]"}}, "id": 1})");
     EXPECT_EQ(itemGet.headers, (net::Headers{{"Content-Type", "application/json-rpc"}, {"Authorization", bearer}}));
-    EXPECT_FALSE(itemGet.idleTimeout);
+    EXPECT_EQ(itemGet.idleTimeout, std::chrono::milliseconds(30000));
     const auto& logout = frontEnd.pedidos[3];
     EXPECT_EQ(logout.body, R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1})");
     EXPECT_EQ(logout.headers, (net::Headers{{"Content-Type", "application/json"}, {"Authorization", bearer}}));
-    EXPECT_FALSE(logout.idleTimeout);
+    EXPECT_EQ(logout.idleTimeout, std::chrono::milliseconds(30000));
     for (std::size_t i = 1; i < 4; ++i) EXPECT_FALSE(Json::parse(*frontEnd.pedidos[i].body).contains("auth")) << i;
   }
 }
