@@ -196,11 +196,42 @@ def test_a_login_answer_that_comes_slowly_but_steadily_is_waited_for(coletor, re
 
 @pytest.mark.parametrize("mode", ["debug", "normal"])
 @pytest.mark.parametrize("call", [ITEM, LOGOUT])
-def test_item_get_and_logout_have_no_time_out_of_their_own(coletor_limite_curto, registro, questdb, call, mode):
-    done, peer, qdb = run_one(coletor_limite_curto, registro, questdb, FaultyZabbix(call, SilentUntilHangup()), mode)
+def test_an_answer_that_keeps_trickling_is_bounded_by_the_run_limit_alone(coletor_limite_curto, registro, questdb,
+                                                                          call, mode):
+    trickle = Drip(json.dumps({"jsonrpc": "2.0", "result": True, "id": 1}).encode(), interval=0.5)
+    done, peer, qdb = run_one(coletor_limite_curto, registro, questdb, FaultyZabbix(call, trickle), mode)
     expect(done, 0, out=[TIMEOUT_LINE])
     assert 3.0 <= done.took < (6.0 if SLOW else 4.0)
     assert methods(peer) == ALL[:ALL.index(call) + 1] and qdb.untouched()
+
+
+ITEM_BOUND = (30.0, 33.0 if SLOW else 31.5)
+
+
+def test_a_silent_front_end_costs_its_own_record_only_and_every_customer_is_stored(coletor, registro, questdb):
+    """item.get and the logout wait at most 30 s for each piece of an answer; an answer that
+    keeps coming, however slowly, is waited for."""
+    trickling = ZabbixFake(lastvalue="12")
+    trickling.tokens.add("t0")
+    fronts = {"Sadio": ZabbixFake(lastvalue="57"), "Mudo no item": FaultyZabbix(ITEM, SilentUntilHangup()),
+              "Mudo no logout": FaultyZabbix(LOGOUT, SilentUntilHangup()),
+              # 40 bytes 0.9 s apart: longer than the bound in all, never that long between two
+              "Lento": FaultyZabbix(ITEM, Drip(b'{"result":[{"lastvalue":"12"}],"x":"ab"}', interval=0.9), trickling)}
+    with FaultPeer(fronts["Sadio"]) as a, FaultPeer(fronts["Mudo no item"]) as b, \
+            FaultPeer(fronts["Mudo no logout"]) as c, FaultPeer(fronts["Lento"]) as d:
+        registro(registry_listing([customer(name, n, "P", peer.url)
+                                   for n, (name, peer) in enumerate(zip(fronts, (a, b, c, d)), 1)]))
+        qdb = questdb()
+        done = run(coletor, *args())
+    expect(done, 0, out=["OK"])
+    assert ITEM_BOUND[0] < done.took < ITEM_BOUND[0] + 10
+    for silent, call in ((b, ITEM), (c, LOGOUT)):
+        asked = silent.requests[ALL.index(call)].received_at
+        assert len(silent.hangups) == 1 and ITEM_BOUND[0] <= silent.hangups[0] - asked < ITEM_BOUND[1]
+    assert [methods(p) for p in (a, b, c, d)] == [ALL] * 4
+    assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), [
+        row("Lento", 4, "P", 1, 12), row("Mudo no item", 2, "P", 1, None), row("Mudo no logout", 3, "P", 0, 0),
+        row("Sadio", 1, "P", 1, 57)])
 
 
 def big(prefix: dict, size: int = 50 << 20) -> Big:
@@ -387,3 +418,4 @@ def test_lastvalue_of_every_json_type_and_at_the_64_bit_limits(coletor, registro
     else:
         check(done, qdb, "normal", Record(1, expected))
         assert methods(peer) == ALL
+
