@@ -1,9 +1,13 @@
 #include "store/ingestion.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 
+#include <thread>
+
 #include "net/json.hpp"
+#include "run/process_control.hpp"
 
 namespace store {
 
@@ -30,25 +34,56 @@ std::string lerValor(std::string_view resto, std::size_t& i) {
   return valor;
 }
 
-int lerPorta(std::string_view texto) {
-  const bool soDigitos = !texto.empty() && texto.size() <= 5 &&
-                         std::all_of(texto.begin(), texto.end(), [](char c) { return c >= '0' && c <= '9'; });
-  const int porta = soDigitos ? std::stoi(std::string(texto)) : 0;
-  if (porta < 1 || porta > 65535) throw confInvalida("porta '" + std::string(texto) + "' fora de 1 a 65535");
-  return porta;
+bool soDigitos(std::string_view texto) {
+  return !texto.empty() && std::all_of(texto.begin(), texto.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Messages name keys, never values: a value may be, or hold part of, the password.
 void lerEndereco(const std::string& addr, ConfiguracaoSender& configuracao) {
   const auto doisPontos = addr.rfind(':');
-  if (doisPontos == std::string::npos) throw confInvalida("addr '" + addr + "' sem porta");
+  if (doisPontos == std::string::npos) throw confInvalida("addr sem porta");
   configuracao.host = addr.substr(0, doisPontos);
-  if (configuracao.host.empty()) throw confInvalida("addr '" + addr + "' sem host");
-  configuracao.porta = lerPorta(std::string_view(addr).substr(doisPontos + 1));
+  if (!hostValido(configuracao.host)) throw confInvalida("host de addr inválido");
+  const auto porta = lerPorta(std::string_view(addr).substr(doisPontos + 1));
+  if (!porta) throw confInvalida("porta de addr fora de 1 a 65535");
+  configuracao.porta = *porta;
 }
 
 void atribuir(std::optional<std::string>& destino, const std::string& chave, std::string valor) {
   if (destino) throw confInvalida("chave '" + chave + "' repetida");
   destino = std::move(valor);
+}
+
+std::chrono::milliseconds lerRetryTimeout(const std::string& valor) {
+  if (!soDigitos(valor) || valor.size() > 9) throw confInvalida("retry_timeout não é um número de milissegundos");
+  return std::chrono::milliseconds(std::stol(valor));
+}
+
+// Statuses of a server or proxy that is restarting or overloaded; any other is final.
+bool statusTransitorio(long status) {
+  switch (status) {
+    case 500: case 503: case 504: case 507: case 509: case 523: case 524: case 529: case 599:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A failure that sending the same rows again may overcome.
+class FalhaTransitoria : public IngressError {
+ public:
+  using IngressError::IngressError;
+};
+
+constexpr std::chrono::milliseconds PRIMEIRA_PAUSA{10};
+constexpr std::chrono::milliseconds MAIOR_PAUSA{1000};
+
+// Sleeps, but never past the run's deadline: the limit wins over any retry.
+void pausar(std::chrono::milliseconds pausa) {
+  auto ate = std::chrono::steady_clock::now() + pausa;
+  if (const auto prazo = run::prazo::atual()) ate = std::min(ate, *prazo);
+  std::this_thread::sleep_until(ate);
+  run::prazo::verificar();
 }
 
 // Backslash before the bytes that would end a name or value early; UTF-8 passes as is.
@@ -105,6 +140,23 @@ std::string textoDoServidor(const net::HttpResponse& resposta) {
 
 }  // namespace
 
+bool hostValido(std::string_view host) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    return std::all_of(host.begin() + 1, host.end() - 1,
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; });
+  }
+  return !host.empty() && host.size() <= 253 && std::all_of(host.begin(), host.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+  });
+}
+
+std::optional<int> lerPorta(std::string_view texto) {
+  if (!soDigitos(texto) || texto.size() > 5) return std::nullopt;
+  const int porta = std::stoi(std::string(texto));
+  if (porta < 1 || porta > 65535) return std::nullopt;
+  return porta;
+}
+
 ConfiguracaoSender lerConfiguracao(std::string_view conf) {
   const auto separador = conf.find("::");
   if (separador == std::string_view::npos) throw confInvalida("falta o esquema (http:: ou https::)");
@@ -119,14 +171,15 @@ ConfiguracaoSender lerConfiguracao(std::string_view conf) {
     const auto igual = resto.find('=', i);
     const std::string chave(resto.substr(i, igual == std::string_view::npos ? std::string_view::npos : igual - i));
     if (igual == std::string_view::npos || chave.empty() || chave.find(';') != std::string::npos) {
-      throw confInvalida("esperado chave=valor; em '" + std::string(resto.substr(i)) + "'");
+      throw confInvalida("esperado chave=valor; na posição " + std::to_string(separador + 2 + i));
     }
     i = igual + 1;
     std::string valor = lerValor(resto, i);
     if (chave == "addr") atribuir(addr, chave, std::move(valor));
     else if (chave == "username") atribuir(configuracao.username, chave, std::move(valor));
     else if (chave == "password") atribuir(configuracao.password, chave, std::move(valor));
-    else throw confInvalida("chave '" + chave + "' desconhecida");
+    else if (chave == "retry_timeout") configuracao.retry_timeout = lerRetryTimeout(valor);
+    else throw confInvalida("chave desconhecida na posição " + std::to_string(separador + 2 + igual - chave.size()));
   }
   if (!addr) throw confInvalida("falta a chave addr");
   lerEndereco(*addr, configuracao);
@@ -195,6 +248,7 @@ net::HttpRequest Sender::pedidoEscrita() const {
   pedido.method = "POST";
   pedido.url = configuracao_.esquema + "://" + configuracao_.host + ":" + std::to_string(configuracao_.porta) + "/write";
   pedido.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
+  pedido.followRedirects = false;
   if (configuracao_.username) pedido.basic = net::BasicCredentials{*configuracao_.username, *configuracao_.password};
   return pedido;
 }
@@ -208,21 +262,43 @@ void Sender::flush() {
   pedido.body = std::move(buffer_);
   buffer_.clear();
   try {
-    net::HttpResponse resposta;
-    try {
-      resposta = http_.perform(pedido);
-    } catch (const net::RequestException& e) {
-      throw IngressError("falha ao enviar as linhas para " + pedido.url + ": " + e.what());
-    }
-    if (resposta.status < 200 || resposta.status > 299) {
-      const std::string texto = textoDoServidor(resposta);
-      throw IngressError("o QuestDB recusou as linhas (HTTP " + std::to_string(resposta.status) + ")" +
-                         (texto.empty() ? "" : ": " + texto));
+    const auto inicio = std::chrono::steady_clock::now();
+    for (auto pausa = PRIMEIRA_PAUSA;; pausa = std::min(2 * pausa, MAIOR_PAUSA)) {
+      try {
+        enviar(pedido);
+        return;
+      } catch (const FalhaTransitoria& falha) {
+        if (std::chrono::steady_clock::now() - inicio >= configuracao_.retry_timeout) throw IngressError(falha.what());
+      }
+      pausar(pausa);
     }
   } catch (...) {
     buffer_ = std::move(*pedido.body);
     throw;
   }
+}
+
+void Sender::enviar(const net::HttpRequest& pedido) const {
+  net::HttpResponse resposta;
+  try {
+    resposta = http_.perform(pedido);
+  } catch (const net::RequestException& e) {
+    const std::string mensagem = "falha ao enviar as linhas para " + pedido.url + ": " + e.what();
+    if (e.transient()) throw FalhaTransitoria(mensagem);
+    throw IngressError(mensagem);
+  }
+  const std::string codigo = "HTTP " + std::to_string(resposta.status);
+  // A redirect would be followed as a GET without the rows, and its answer read as stored.
+  if (resposta.status >= 300 && resposta.status <= 399) {
+    throw IngressError("o QuestDB respondeu com um redirecionamento (" + codigo + " para " +
+                       (resposta.location.empty() ? "destino não informado" : resposta.location) +
+                       "): as linhas não foram gravadas");
+  }
+  if (resposta.status >= 200 && resposta.status <= 299) return;
+  const std::string texto = textoDoServidor(resposta);
+  const std::string mensagem = "o QuestDB recusou as linhas (" + codigo + ")" + (texto.empty() ? "" : ": " + texto);
+  if (statusTransitorio(resposta.status)) throw FalhaTransitoria(mensagem);
+  throw IngressError(mensagem);
 }
 
 void Sender::close() noexcept {

@@ -1,6 +1,7 @@
 // Our QuestDB ingestion client: rows in the InfluxDB line protocol, sent by POST /write.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -44,9 +45,20 @@ struct ConfiguracaoSender {
   int porta = 0;
   std::optional<std::string> username;
   std::optional<std::string> password;
+  // How long a flush keeps sending again after a failure that may pass (the server or
+  // its proxy restarting); the table deduplicates, so a batch that did land before its
+  // answer was lost is stored once.
+  std::chrono::milliseconds retry_timeout{10000};
 
   bool operator==(const ConfiguracaoSender&) const = default;
 };
+
+/// A host name, an IPv4 address or a bracketed IPv6 address: nothing that could change
+/// the meaning of a URL or of a configuration string.
+bool hostValido(std::string_view host);
+
+/// A port from 1 to 65535 written in plain digits, or nullopt.
+std::optional<int> lerPorta(std::string_view texto);
 
 /// Parses a configuration string; ";;" inside a value stands for one ';'. IngressError
 /// on an unknown schema or key, a bad port, a repeated key or a malformed string.
@@ -73,13 +85,15 @@ class Sender {
   /// The current time, never earlier than a time this sender gave before.
   TimestampNanos now();
   void row(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas, TimestampNanos at);
-  /// One POST of the whole buffer; nothing is sent when it is empty.
+  /// One POST of the whole buffer, sent again while it fails in a way that may pass
+  /// (see retry_timeout); nothing is sent when the buffer is empty.
   void flush();
   void close() noexcept;
 
  private:
   Sender(net::HttpClient& http, ConfiguracaoSender configuracao, RelogioNanos relogio);
   net::HttpRequest pedidoEscrita() const;
+  void enviar(const net::HttpRequest& pedido) const;
   void exigirAberto() const;
 
   net::HttpClient& http_;

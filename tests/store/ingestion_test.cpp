@@ -9,6 +9,7 @@
 
 namespace {
 
+using namespace std::chrono_literals;
 using store::ConfiguracaoSender;
 using store::IngressError;
 using store::TimestampMicros;
@@ -37,27 +38,32 @@ TEST(LerConfiguracao, ReadsSchemaAddressAndCredentials) {
       {"https::addr=[::1]:443;", {"https", "[::1]", 443, std::nullopt, std::nullopt}},
       {"https::addr=h:9;username=ad;;min;password=a;;b;;;;c;", {"https", "h", 9, "ad;min", "a;b;;c"}},
       {"https::addr=h:9;username=u=v w;password=x:y@z;", {"https", "h", 9, "u=v w", "x:y@z"}},
+      {"http::addr=h:1;retry_timeout=250;", {"http", "h", 1, std::nullopt, std::nullopt, 250ms}},
   };
   for (const auto& caso : casos) EXPECT_EQ(store::lerConfiguracao(caso.conf), caso.esperada) << caso.conf;
 }
 
-TEST(LerConfiguracao, RefusesWhatItCannotUseWithAnIngressError) {
+TEST(LerConfiguracao, RefusesWhatItCannotUseWithAnIngressErrorThatQuotesNoValue) {
   const std::pair<const char*, const char*> casos[] = {
       {"", "falta o esquema (http:: ou https::)"},
       {"tcp::addr=h:9;", "esquema 'tcp' não suportado"},
       {"https::", "falta a chave addr"},
-      {"https::addr=h;", "addr 'h' sem porta"},
-      {"https::addr=:9;", "addr ':9' sem host"},
-      {"https::addr=h:;", "porta '' fora de 1 a 65535"},
-      {"https::addr=h:65536;", "porta '65536' fora de 1 a 65535"},
-      {"https::addr=h:+80;", "porta '+80' fora de 1 a 65535"},
-      {"https::addr=h:0000443;", "porta '0000443' fora de 1 a 65535"},
-      {"https::addr=h:9;tls_verify=off;", "chave 'tls_verify' desconhecida"},
+      {"https::addr=h;", "addr sem porta"},
+      {"https::addr=:9;", "host de addr inválido"},
+      {"https::addr=h x:9;", "host de addr inválido"},
+      {"https::addr=h:;", "porta de addr fora de 1 a 65535"},
+      {"https::addr=h:65536;", "porta de addr fora de 1 a 65535"},
+      {"https::addr=h:+80;", "porta de addr fora de 1 a 65535"},
+      {"https::addr=h:0000443;", "porta de addr fora de 1 a 65535"},
+      {"https::addr=h:9;tls_verify=off;", "chave desconhecida na posição 16"},
       {"https::addr=h:9;addr=g:9;", "chave 'addr' repetida"},
       {"https::addr=h:9;username=u;", "username e password vão juntos"},
-      {"https::addr=h:9;;username=u;", "porta '9;username=u' fora de 1 a 65535"},
-      {"https::addr=h:9;=x;", "esperado chave=valor; em '=x;'"},
-      {"https::addr=h:9;username", "esperado chave=valor; em 'username'"},
+      {"https::addr=h:9;retry_timeout=1s;", "retry_timeout não é um número de milissegundos"},
+      // a password whose ';' was not doubled, a fragment of it read as a key or a port
+      {"https::addr=h:9;;password=segredo;", "porta de addr fora de 1 a 65535"},
+      {"https::addr=h:9;username=u;password=seg;redo=x;", "chave desconhecida na posição 40"},
+      {"https::addr=h:9;username=u;password=seg;redo", "esperado chave=valor; na posição 40"},
+      {"https::addr=h:9;=x;", "esperado chave=valor; na posição 16"},
   };
   for (const auto& [conf, motivo] : casos) {
     EXPECT_EQ(mensagemDe([&] { store::lerConfiguracao(conf); }), std::string("configuração do QuestDB inválida: ") + motivo)
@@ -168,19 +174,62 @@ TEST_F(SenderFlush, TurnsEveryRefusalIntoAnIngressErrorWithTheServersText) {
   };
   for (const auto& caso : casos) {
     http.responder(caso.status, caso.corpo);
-    auto sender = novo();
+    auto sender = store::Sender::from_conf(http, "https::addr=127.0.0.5:19443;retry_timeout=0;");
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), caso.mensagem) << caso.status;
   }
 }
 
-TEST_F(SenderFlush, TurnsATransportFailureIntoAnIngressError) {
-  http.falhar("SSL certificate problem: unable to get local issuer certificate");
-  auto sender = novo();
+// Sent again on a restart's failures (a fresh connection each time: every exchange has one),
+// never on a refusal, a redirect or a certificate that cannot be trusted.
+TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
+  using testing_support::Roteiro;
+  const auto semRede = testing_support::Falha{"Recv failure: Connection reset by peer", true};
+  const auto semConfianca = testing_support::Falha{"SSL certificate problem: unable to get local issuer certificate"};
+  struct Caso {
+    const char* nome;
+    std::vector<Roteiro> roteiro;
+    const char* mensagem;  // empty: stored
+  };
+  const Caso casos[] = {
+      {"503 then 204", {testing_support::resposta(503, "busy"), testing_support::resposta(204, "")}, ""},
+      {"reset then 204", {semRede, testing_support::resposta(204, "")}, ""},
+      {"400 is final", {testing_support::resposta(400, R"({"message":"bad"})")},
+       "o QuestDB recusou as linhas (HTTP 400): bad"},
+      {"404 is final", {testing_support::resposta(404, "")}, "o QuestDB recusou as linhas (HTTP 404)"},
+      {"an untrusted certificate is final", {semConfianca},
+       "falha ao enviar as linhas para https://127.0.0.5:19443/write: SSL certificate problem: unable to get local "
+       "issuer certificate"},
+      {"a redirect is final", {net::HttpResponse{302, "", "https://127.0.0.5:19443/moved"}},
+       "o QuestDB respondeu com um redirecionamento (HTTP 302 para https://127.0.0.5:19443/moved): as linhas não "
+       "foram gravadas"},
+  };
+  for (const auto& caso : casos) {
+    FakeHttp fake;
+    for (const auto& passo : caso.roteiro) fake.responder(passo);
+    auto sender = store::Sender::from_conf(fake, CONF);
+    umaLinha(sender, "a");
+    EXPECT_EQ(mensagemDe([&] { sender.flush(); }), *caso.mensagem ? caso.mensagem : "(no IngressError)") << caso.nome;
+    EXPECT_TRUE(fake.roteiroEsgotado()) << caso.nome;
+    for (const auto& pedido : fake.pedidos()) {
+      EXPECT_EQ(pedido.body, "t,s=a n=1i 5\n") << caso.nome;
+      EXPECT_FALSE(pedido.followRedirects) << caso.nome;
+    }
+  }
+}
+
+TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
+  for (int i = 0; i < 100; ++i) http.responder(503, i < 99 ? "busy" : "still busy");
+  auto sender = store::Sender::from_conf(http, "https::addr=h:9;retry_timeout=100;");
   umaLinha(sender, "a");
-  EXPECT_EQ(mensagemDe([&] { sender.flush(); }),
-            "falha ao enviar as linhas para https://127.0.0.5:19443/write: SSL certificate problem: unable to get local "
-            "issuer certificate");
+  const auto inicio = std::chrono::steady_clock::now();
+  const std::string mensagem = mensagemDe([&] { sender.flush(); });
+  const auto decorrido = std::chrono::steady_clock::now() - inicio;
+  EXPECT_TRUE(mensagem == "o QuestDB recusou as linhas (HTTP 503): busy") << mensagem;
+  EXPECT_GE(decorrido, 100ms);
+  // 10, 20, 40 and 80 ms apart: the pause doubles
+  EXPECT_GE(http.pedidos().size(), 4u);
+  EXPECT_LE(http.pedidos().size(), 6u);
 }
 
 TEST_F(SenderFlush, LetsTheRunDeadlineThroughUntouched) {

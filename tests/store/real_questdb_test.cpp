@@ -184,6 +184,25 @@ TEST_F(QuestDbReal, TwoRunsLeaveOneRowPerCustomerWithTheSecondRunsValues) {
   EXPECT_EQ(esperarLinhas(esperadas), esperadas);
 }
 
+// What a retry after a lost answer does: the same batch lands twice, and is stored once.
+TEST_F(QuestDbReal, ABatchThatLandsTwiceIsStoredOnce) {
+  struct EscritaEmDobro final : net::HttpClient {
+    explicit EscritaEmDobro(net::HttpClient& real) : real(real) {}
+    net::HttpResponse perform(const net::HttpRequest& pedido) override {
+      if (pedido.method == "POST") real.perform(pedido);
+      return real.perform(pedido);
+    }
+    net::HttpClient& real;
+  } emDobro(http);
+  const Saida saida = executar({ALFA, GAMA, BETA}, local(12, 3), &emDobro);
+  EXPECT_TRUE(saida.armazenou) << saida.err;
+  const Json esperadas = Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(BETA, "2024-03-10T15:03:00.000000Z"),
+                                      linha(GAMA, "2024-03-10T15:03:00.000000Z")});
+  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+  std::this_thread::sleep_for(500ms);  // a second copy would show up by now
+  EXPECT_EQ(sql("SELECT count() FROM pppoeClientes").value("dataset", Json()), Json::parse("[[3]]"));
+}
+
 TEST_F(QuestDbReal, WrongPasswordOnTheWriteGivesTheErroLineAndFalse) {
   SenhaErradaNaEscrita senhaErrada(http);
   const Saida saida = executar({ALFA}, local(12, 3), &senhaErrada);

@@ -374,7 +374,7 @@ TEST_F(SendQuestDB, RefusedConfigurationGivesTheErroLineAndSendsNoRows) {
   fake->responder(200, CONTAGEM_7);
   const Saida saida = executar({ALFA});
   EXPECT_FALSE(saida.armazenou);
-  EXPECT_EQ(saida.err, "Erro: configuração do QuestDB inválida: porta 'porta' fora de 1 a 65535\n");
+  EXPECT_EQ(saida.err, "Erro: configuração do QuestDB inválida: porta de addr fora de 1 a 65535\n");
   EXPECT_EQ(pedidos(), (Pedidos{COLUNAS}));
 }
 
@@ -382,7 +382,7 @@ TEST_F(SendQuestDB, RunDeadlineDuringTheWriteIsNotReportedAsAnIngestionFailure) 
   struct ExpiraNaEscrita final : net::HttpClient {
     net::HttpResponse perform(const net::HttpRequest& pedido) override {
       if (pedido.method == "POST") throw run::TimeoutException(300);
-      return {200, R"({"count":7})"};
+      return {200, R"({"count":7})", {}};
     }
   } expira;
   CaptureStderr();
@@ -394,7 +394,7 @@ TEST_F(SendQuestDB, RunDeadlineDuringTheColumnCheckIsNotTakenForAFailedCheck) {
   struct ExpiraNoDescarte final : net::HttpClient {
     net::HttpResponse perform(const net::HttpRequest& pedido) override {
       if (pedido.query.at(0).second == DESCARTAR) throw run::TimeoutException(300);
-      return {200, R"({"count":6})"};
+      return {200, R"({"count":6})", {}};
     }
   } expira;
   CaptureStdout();

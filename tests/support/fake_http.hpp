@@ -15,10 +15,11 @@ namespace testing_support {
 /// What the fake does for one request: answer, or fail as a transport failure would.
 struct Falha {
   std::string mensagem;
+  bool transient = false;
 };
 using Roteiro = std::variant<net::HttpResponse, Falha>;
 
-inline net::HttpResponse resposta(long status, std::string corpo) { return {status, std::move(corpo)}; }
+inline net::HttpResponse resposta(long status, std::string corpo) { return {status, std::move(corpo), {}}; }
 
 class FakeHttp final : public net::HttpClient {
  public:
@@ -29,7 +30,9 @@ class FakeHttp final : public net::HttpClient {
     return *this;
   }
   FakeHttp& responder(long status, std::string corpo) { return responder(resposta(status, std::move(corpo))); }
-  FakeHttp& falhar(std::string mensagem) { return responder(Falha{std::move(mensagem)}); }
+  FakeHttp& falhar(std::string mensagem, bool transient = false) {
+    return responder(Falha{std::move(mensagem), transient});
+  }
 
   net::HttpResponse perform(const net::HttpRequest& request) override {
     std::lock_guard<std::mutex> trava(mutex_);
@@ -37,7 +40,7 @@ class FakeHttp final : public net::HttpClient {
     if (roteiro_.empty()) throw std::logic_error("FakeHttp: unexpected request to " + request.url);
     Roteiro proximo = std::move(roteiro_.front());
     roteiro_.pop_front();
-    if (auto* falha = std::get_if<Falha>(&proximo)) throw net::RequestException(falha->mensagem);
+    if (auto* falha = std::get_if<Falha>(&proximo)) throw net::RequestException(falha->mensagem, falha->transient);
     return std::get<net::HttpResponse>(proximo);
   }
 
