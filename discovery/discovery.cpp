@@ -41,6 +41,13 @@ ListaClientes obterSelecao(net::HttpClient& http) {
 }  // namespace
 
 int descobertaPPPoE() {
+  const auto& s = run::settings();
+  if (!run::modoDebug() && s.questDbIp && s.questDbPort) {
+    if (const auto motivo = store::enderecoInvalido(*s.questDbIp, *s.questDbPort)) {
+      run::console::linhaErro("Erro: " + *motivo);
+      return run::EXIT_FALHA;
+    }
+  }
   net::CurlClient http;
   const ResultadoDescoberta resultado =
       processarLista(obterSelecao(http), processarComEtapa, [] { return std::make_unique<net::CurlClient>(); });

@@ -102,6 +102,14 @@ bool ingerir(net::HttpClient& http, const std::string& conf, const discovery::Re
 
 }  // namespace
 
+std::optional<std::string> enderecoInvalido(const std::string& host, const std::string& porta) {
+  if (!host.empty() && !hostValido(host)) {
+    return "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP";
+  }
+  if (!lerPorta(porta)) return "a porta do QuestDB (7º argumento) não é um número de 1 a 65535";
+  return std::nullopt;
+}
+
 bool naJanelaDeTruncamento(const LeituraRelogio& leitura) { return leitura.horaLocal == 0 && leitura.minutoLocal < 5; }
 
 std::string montarConf(const std::string& ip, const std::string& porta, const std::string& usuario,

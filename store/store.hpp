@@ -1,6 +1,7 @@
 // Upkeep of table pppoeClientes and the ingestion of one run's records.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,10 @@ inline constexpr std::string_view TABELA = "pppoeClientes";
 
 /// True from 00:00:00 to 00:04:59.999999 local time, when the table is emptied first.
 bool naJanelaDeTruncamento(const LeituraRelogio& leitura);
+
+/// Why the QuestDB host or port cannot be used, or nullopt. Either would otherwise change
+/// the meaning of the ingestion's address; an empty host is left to fail request by request.
+std::optional<std::string> enderecoInvalido(const std::string& host, const std::string& porta);
 
 /// The ingestion configuration string; every ';' in the user name and password is doubled.
 std::string montarConf(const std::string& ip, const std::string& porta, const std::string& usuario,

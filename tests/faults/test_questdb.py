@@ -11,7 +11,7 @@ import re
 
 import pytest
 
-from faults.conftest import (SLOW, TIMEOUT_LINE, YELLOW, RESET, args, expect, registry_listing, row, rows_match, run,
+from faults.conftest import (ACCEPTED, SLOW, TIMEOUT_LINE, YELLOW, RESET, args, expect, registry_listing, row, rows_match, run,
                              sql_answers, unhandled)
 from faults.stand_ins import FaultPeer, Reset, SilentUntilHangup
 from fakes.peer import Answer, Raw, ResetMidBody
@@ -153,31 +153,48 @@ def three(registro):
 THREE_ROWS = [row(name, n, "P", 1, 5) for n, name in enumerate(["A", "B", "C"], 1)]
 WRITE_URL = f"https://{QDB_HOST}:{WRITE_PORT}/write"
 SENDING = f"Erro: falha ao enviar as linhas para {WRITE_URL}: "
+REFUSED_CONNECTION = re.compile(re.escape(SENDING) + rf"Failed to connect to {re.escape(QDB_HOST)} port "
+                                rf"{WRITE_PORT} after \d+ ms: Couldn't connect to server")
+
+
+def moved(status: int, to: str = "https://127.0.0.1:9/moved") -> tuple:
+    return (Answer(status=status, body="", headers=[("Location", to)]), "server",
+            f"Erro: o QuestDB respondeu com um redirecionamento (HTTP {status} para {to}): as linhas não foram gravadas",
+            1)
+
+
+RETRIED = 10.0  # a failure that may pass is sent again for this long
 INGESTION = {
-    # how /write misbehaves, its certificate, the stderr line, whether the rows reached it
+    # how /write misbehaves, its certificate, the stderr line, how many times the rows reached it
+    # (a number, or "retried": again and again for 10 s)
     "refused-400-json": (Answer(status=400, body=json.dumps({"code": "invalid", "message": "failed to parse line protocol",
                                                              "line": 1, "errorId": "x"})), "server",
-                         "Erro: o QuestDB recusou as linhas (HTTP 400): failed to parse line protocol [linha 1]", True),
-    "refused-500-text": (Answer(status=500, body="erro\ninterno", content_type="text/plain"), "server",
-                         "Erro: o QuestDB recusou as linhas (HTTP 500): erro interno", True),
+                         "Erro: o QuestDB recusou as linhas (HTTP 400): failed to parse line protocol [linha 1]", 1),
     "refused-401-empty": (Answer(status=401, body="", content_type=None), "server",
-                          "Erro: o QuestDB recusou as linhas (HTTP 401)", True),
-    "refused-302": (Answer(status=302, body="", headers=[("Location", "https://127.0.0.1:9/write")]), "server",
-                    re.compile(re.escape(SENDING) + r"Failed to connect to 127\.0\.0\.1 port 9 after \d+ ms: "
-                               r"Couldn't connect to server"), True),
-    "reset-during-the-flush": (Reset(), "server", SENDING + "Recv failure: Connection reset by peer", True),
-    "closed-during-the-flush": (Raw(b""), "server", SENDING + "Empty reply from server", True),
-    "reset-mid-answer": (ResetMidBody(partial=b"{", announced=100), "server",
-                         SENDING + "Recv failure: Connection reset by peer", True),
+                          "Erro: o QuestDB recusou as linhas (HTTP 401)", 1),
+    "refused-413": (Answer(status=413, body="too large", content_type="text/plain"), "server",
+                    "Erro: o QuestDB recusou as linhas (HTTP 413): too large", 1),
+    # a redirect followed would be a GET without the rows, and its answer read as stored
+    "moved-301": moved(301), "moved-302": moved(302), "moved-303": moved(303), "moved-307": moved(307),
+    "moved-308-nowhere": (Answer(status=308, body=""), "server",
+                          "Erro: o QuestDB respondeu com um redirecionamento (HTTP 308 para destino não informado): "
+                          "as linhas não foram gravadas", 1),
+    "retried-500-text": (Answer(status=500, body="erro\ninterno", content_type="text/plain"), "server",
+                         "Erro: o QuestDB recusou as linhas (HTTP 500): erro interno", "retried"),
+    "retried-503": (Answer(status=503, body=""), "server", "Erro: o QuestDB recusou as linhas (HTTP 503)", "retried"),
+    "retried-reset-during-the-flush": (Reset(), "server", SENDING + "Recv failure: Connection reset by peer",
+                                       "retried"),
+    "retried-closed-during-the-flush": (Raw(b""), "server", SENDING + "Empty reply from server", "retried"),
+    "retried-reset-mid-answer": (ResetMidBody(partial=b"{", announced=100), "server",
+                                 SENDING + "Recv failure: Connection reset by peer", "retried"),
     "expired-certificate": (Answer(status=204, body="", content_type=None), "expired",
-                            SENDING + "SSL certificate problem: certificate has expired", False),
+                            SENDING + "SSL certificate problem: certificate has expired", 0),
     "unknown-ca": (Answer(status=204, body="", content_type=None), "unknown-ca",
-                   SENDING + "SSL certificate problem: unable to get local issuer certificate", False),
+                   SENDING + "SSL certificate problem: unable to get local issuer certificate", 0),
     "certificate-for-another-host": (Answer(status=204, body="", content_type=None), "other-host",
                                      SENDING + f"SSL: no alternative certificate subject name matches target host "
-                                               f"name '{QDB_HOST}'", False),
-    "port-closed": (None, None, re.compile(re.escape(SENDING) + rf"Failed to connect to {re.escape(QDB_HOST)} port "
-                                           rf"{WRITE_PORT} after \d+ ms: Couldn't connect to server"), False),
+                                               f"name '{QDB_HOST}'", 0),
+    "retried-port-closed": (None, None, REFUSED_CONNECTION, 0),
 }
 
 
@@ -188,10 +205,49 @@ def test_a_failed_ingestion_prints_erro_and_fails_with_all_rows_or_none_sent(col
     done = run(coletor, *args())
     expect(done, 1, err=[line])
     assert statements(qdb) == ["show"]
-    if reached:  # all three rows, in a single request
-        assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), THREE_ROWS)
+    assert (done.took >= RETRIED) == fault.startswith("retried")
+    writes = qdb.writes()
+    if reached == "retried":  # each time all three rows, in a single request
+        assert len(writes) >= 8, len(writes)
     else:
-        assert qdb.writes() == []
+        assert len(writes) == reached
+    assert all(rows_match(sorted(lines), THREE_ROWS) for lines in writes)
+
+
+@pytest.mark.parametrize("first", [Answer(status=503, body="restarting"), Answer(status=599, body=""), Reset(), Raw(b"")],
+                         ids=["503", "599", "reset", "closed"])
+def test_a_blip_of_the_ingestion_endpoint_costs_nothing(coletor, three, questdb, first):
+    answers = [first, first, ACCEPTED]
+    qdb = questdb(write=lambda _request: answers.pop(0))
+    done = run(coletor, *args())
+    expect(done, 0, out=["OK"])
+    assert len(qdb.writes()) == 3 and all(rows_match(sorted(lines), THREE_ROWS) for lines in qdb.writes())
+
+
+def test_the_run_limit_wins_over_the_retries(coletor_limite_curto, three, questdb):
+    qdb = questdb(write=Answer(status=503, body=""))
+    done = run(coletor_limite_curto, *args())
+    expect(done, 0, out=[TIMEOUT_LINE])
+    assert 3.0 <= done.took < (6.0 if SLOW else 4.0) and len(qdb.writes()) >= 2
+
+
+@pytest.mark.parametrize("host, port, reason", [
+    ("127.0.0.5;username=x", str(WRITE_PORT), "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP"),
+    (f"{QDB_HOST} ", str(WRITE_PORT), "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP"),
+    ("qdb/exec?x=", str(WRITE_PORT), "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP"),
+    (QDB_HOST, f"{WRITE_PORT};password=quest", "a porta do QuestDB (7º argumento) não é um número de 1 a 65535"),
+    (QDB_HOST, "", "a porta do QuestDB (7º argumento) não é um número de 1 a 65535"),
+    (QDB_HOST, "70000", "a porta do QuestDB (7º argumento) não é um número de 1 a 65535"),
+], ids=["semicolon", "space", "path", "port-semicolon", "port-empty", "port-too-large"])
+def test_a_questdb_address_that_could_change_the_ingestion_address_is_refused_first(coletor, registro, questdb,
+                                                                                   host, port, reason):
+    peer = registro(registry_listing([customer("A", 1, "P", "http://127.0.0.1:9")]))
+    qdb = questdb()
+    argv = args()
+    argv[5:7] = [host, port]
+    done = run(coletor, *argv)
+    expect(done, 1, err=["Erro: " + reason])
+    assert peer.requests == [] and qdb.untouched()
 
 
 @pytest.mark.parametrize("answer", [Answer(status=204, body="", content_type=None), Answer(status=200, body="ok"),
