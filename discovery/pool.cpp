@@ -5,7 +5,10 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <variant>
+#include <vector>
 
 #include "run/process_control.hpp"
 
@@ -15,137 +18,122 @@ namespace {
 
 using Desfecho = std::variant<RegistroDescoberta, std::exception_ptr>;
 
-}  // namespace
-
-struct PoolClientes::Estado {
-  std::mutex mutex;
-  std::condition_variable haTarefa;
-  std::condition_variable haDesfecho;
-  std::deque<Tarefa> fila;
-  std::deque<Desfecho> prontos;
-  bool fechando = false;
+// Shared with the workers, which may outlive the call when the deadline leaves them behind.
+struct Estado {
+  ListaClientes lista;
+  Trabalho trabalho;
   FabricaHttp fabrica;
+  std::mutex mutex;
+  std::condition_variable haDesfecho;
+  std::size_t proximo = 0;  // the next item to start
+  bool parar = false;       // no further item starts
+  std::deque<Desfecho> prontos;
 
-  void trabalhar();
-  Desfecho executar(Tarefa& tarefa, std::unique_ptr<net::HttpClient>& http);
+  Desfecho executar(std::size_t i, std::unique_ptr<net::HttpClient>& http) {
+    try {
+      if (!http) http = fabrica();
+      const ClienteDados item = std::move(lista[i]);  // no other worker touches item i
+      return trabalho(*http, item);
+    } catch (...) {
+      return std::current_exception();
+    }
+  }
+
+  void trabalhar() {
+    std::unique_ptr<net::HttpClient> http;  // one per thread, kept for all its tasks
+    for (;;) {
+      std::size_t i;
+      {
+        std::lock_guard<std::mutex> trava(mutex);
+        if (parar || proximo == lista.size()) return;
+        i = proximo++;
+      }
+      Desfecho desfecho = executar(i, http);
+      {
+        std::lock_guard<std::mutex> trava(mutex);
+        prontos.push_back(std::move(desfecho));
+      }
+      haDesfecho.notify_one();
+    }
+  }
+
+  Desfecho esperarDesfecho() {
+    std::unique_lock<std::mutex> trava(mutex);
+    const auto haPronto = [this] { return !prontos.empty(); };
+    if (const auto prazo = run::prazo::atual()) {
+      if (!haDesfecho.wait_until(trava, *prazo, haPronto)) throw run::TimeoutException(run::prazo::segundos());
+    } else {
+      haDesfecho.wait(trava, haPronto);
+    }
+    Desfecho desfecho = std::move(prontos.front());
+    prontos.pop_front();
+    return desfecho;
+  }
 };
 
-Desfecho PoolClientes::Estado::executar(Tarefa& tarefa, std::unique_ptr<net::HttpClient>& http) {
-  try {
-    if (!http) http = fabrica();
-    return tarefa(*http);
-  } catch (...) {
-    return std::current_exception();
-  }
-}
+// The threads, joined on the way out; past the deadline the run is ending and workers
+// still blocked in a request are left behind.
+class Trabalhadores {
+ public:
+  explicit Trabalhadores(std::shared_ptr<Estado> estado) : estado_(std::move(estado)) {}
+  Trabalhadores(const Trabalhadores&) = delete;
+  Trabalhadores& operator=(const Trabalhadores&) = delete;
 
-void PoolClientes::Estado::trabalhar() {
-  std::unique_ptr<net::HttpClient> http;  // one per thread, kept for all its tasks
-  for (;;) {
-    Tarefa tarefa;
+  ~Trabalhadores() {
     {
-      std::unique_lock<std::mutex> trava(mutex);
-      haTarefa.wait(trava, [this] { return fechando || !fila.empty(); });
-      if (fila.empty()) return;  // closing and nothing left to run
-      tarefa = std::move(fila.front());
-      fila.pop_front();
+      std::lock_guard<std::mutex> trava(estado_->mutex);
+      estado_->parar = true;
     }
-    Desfecho desfecho = executar(tarefa, http);
-    {
-      std::lock_guard<std::mutex> trava(mutex);
-      prontos.push_back(std::move(desfecho));
-    }
-    haDesfecho.notify_one();
-  }
-}
-
-PoolClientes::PoolClientes(std::size_t threads, FabricaHttp fabrica) : estado_(std::make_shared<Estado>()) {
-  estado_->fabrica = std::move(fabrica);
-  threads = std::min(threads, MAX_THREADS);
-  threads_.reserve(threads);
-  for (std::size_t i = 0; i < threads; ++i) threads_.emplace_back([estado = estado_] { estado->trabalhar(); });
-}
-
-PoolClientes::~PoolClientes() {
-  {
-    std::lock_guard<std::mutex> trava(estado_->mutex);
-    estado_->fechando = true;
-  }
-  estado_->haTarefa.notify_all();
-  const auto prazo = run::prazo::atual();
-  const bool expirou = prazo && std::chrono::steady_clock::now() >= *prazo;
-  for (auto& thread : threads_) {
-    if (expirou) {
-      thread.detach();
-    } else {
-      thread.join();
+    const auto prazo = run::prazo::atual();
+    const bool expirou = prazo && std::chrono::steady_clock::now() >= *prazo;
+    for (auto& thread : threads_) {
+      if (expirou) thread.detach();
+      else thread.join();
     }
   }
-}
 
-void PoolClientes::submeter(Tarefa tarefa) {
-  {
-    std::lock_guard<std::mutex> trava(estado_->mutex);
-    estado_->fila.push_back(std::move(tarefa));
+  void iniciar(std::size_t quantidade) {
+    threads_.reserve(quantidade);
+    for (std::size_t i = 0; i < quantidade; ++i) {
+      try {
+        threads_.emplace_back([estado = estado_] { estado->trabalhar(); });
+      } catch (const std::system_error& erro) {
+        throw std::system_error(erro.code(), "não foi possível iniciar a thread " + std::to_string(i + 1) + " de " +
+                                                 std::to_string(quantidade) + " do pool");
+      }
+    }
   }
-  estado_->haTarefa.notify_one();
-}
 
-RegistroDescoberta PoolClientes::proximoResultado() {
-  std::unique_lock<std::mutex> trava(estado_->mutex);
-  const auto haPronto = [this] { return !estado_->prontos.empty(); };
-  if (const auto prazo = run::prazo::atual()) {
-    if (!estado_->haDesfecho.wait_until(trava, *prazo, haPronto)) throw run::TimeoutException(run::prazo::segundos());
-  } else {
-    estado_->haDesfecho.wait(trava, haPronto);
-  }
-  Desfecho desfecho = std::move(estado_->prontos.front());
-  estado_->prontos.pop_front();
-  trava.unlock();
-  if (auto* falha = std::get_if<std::exception_ptr>(&desfecho)) std::rethrow_exception(*falha);
-  return std::get<RegistroDescoberta>(std::move(desfecho));
-}
+ private:
+  std::shared_ptr<Estado> estado_;
+  std::vector<std::thread> threads_;
+};
 
-ResultadoDescoberta processarLista(ListaClientes listaClientes,
-                                   std::function<RegistroDescoberta(net::HttpClient&, const ClienteDados&)> trabalho,
-                                   PoolClientes::FabricaHttp fabrica) {
-  ResultadoDescoberta resultado;
-  if (listaClientes.empty()) return resultado;
+}  // namespace
+
+ResultadoDescoberta processarLista(ListaClientes listaClientes, Trabalho trabalho, FabricaHttp fabrica) {
   const std::size_t total = listaClientes.size();
+  ResultadoDescoberta resultado;
+  if (total == 0) return resultado;
   resultado.reserve(total);
-  PoolClientes pool(std::min(PoolClientes::MAX_THREADS, total), std::move(fabrica));
-  // The tasks own the list together, and nothing of the caller's: a worker left behind
-  // at the deadline must not read the caller's list after it is gone. One list for all
-  // tasks rather than a copy of its item in each; each task takes its own item out and
-  // frees it when done.
-  struct Comum {
-    ListaClientes lista;
-    std::function<RegistroDescoberta(net::HttpClient&, const ClienteDados&)> trabalho;
-  };
-  const auto comum = std::make_shared<Comum>(Comum{std::move(listaClientes), std::move(trabalho)});
-  // Tasks reach the pool a few at a time, as others finish: the queue holds a few
-  // functions instead of one per customer, and they still start in list order.
-  std::size_t enviados = 0;
-  const auto enviarAte = [&](std::size_t ate) {
-    for (; enviados < std::min(ate, total); ++enviados) {
-      pool.submeter([comum, i = enviados](net::HttpClient& http) {
-        const ClienteDados item = std::move(comum->lista[i]);  // no other task touches item i
-        return comum->trabalho(http, item);
-      });
+  auto estado = std::make_shared<Estado>();
+  estado->lista = std::move(listaClientes);
+  estado->trabalho = std::move(trabalho);
+  estado->fabrica = std::move(fabrica);
+  Trabalhadores trabalhadores(estado);
+  trabalhadores.iniciar(std::min(MAX_THREADS, total));
+  std::exception_ptr primeiraFalha;
+  for (std::size_t recebidos = 0; recebidos < total; ++recebidos) {
+    Desfecho desfecho = estado->esperarDesfecho();
+    if (auto* registro = std::get_if<RegistroDescoberta>(&desfecho)) {
+      resultado.push_back(std::move(*registro));
+    } else if (!primeiraFalha) {
+      primeiraFalha = std::get<std::exception_ptr>(desfecho);
     }
-  };
-  enviarAte(2 * PoolClientes::MAX_THREADS);
-  try {
-    for (std::size_t i = 0; i < total; ++i) {
-      resultado.push_back(pool.proximoResultado());
-      enviarAte(enviados + 1);
-    }
-  } catch (const run::TimeoutException&) {
-    throw;  // the run is ending: nothing more starts
-  } catch (...) {
-    enviarAte(total);  // every task still runs before a failure surfaces
-    throw;
   }
+  // A limit that struck while the run waited ends it as a time-out, whatever failed before.
+  run::prazo::verificar();
+  if (primeiraFalha) std::rethrow_exception(primeiraFalha);
   return resultado;
 }
 

@@ -72,20 +72,24 @@ TEST(ProcessarLista, AFailingTaskSurfacesAfterEveryOtherTaskHasRun) {
   EXPECT_EQ(executados.load(), 24);  // none cancelled
 }
 
+// Also after another task failed: the limit striking while the run waits is a time-out.
 TEST(ProcessarLista, TheDeadlineEndsTheWaitAndLeavesBlockedWorkersBehind) {
-  auto bloqueado = std::make_shared<std::atomic<bool>>(true);
-  auto trabalho = [bloqueado](net::HttpClient&, const ClienteDados& item) {
-    while (*bloqueado) std::this_thread::sleep_for(10ms);
-    return registro(item);
-  };
-  const auto inicio = std::chrono::steady_clock::now();
-  {
-    auto guarda = run::runtime_limiter(1);
-    EXPECT_THROW(discovery::processarLista(lista(3), trabalho, fabrica()), run::TimeoutException);
+  for (const bool umaFalhou : {false, true}) {
+    auto bloqueado = std::make_shared<std::atomic<bool>>(true);
+    auto trabalho = [bloqueado, umaFalhou](net::HttpClient&, const ClienteDados& item) {
+      if (umaFalhou && item.comoTexto(Campo::numero) == "0") throw std::runtime_error("numero inválido");
+      while (*bloqueado) std::this_thread::sleep_for(10ms);
+      return registro(item);
+    };
+    const auto inicio = std::chrono::steady_clock::now();
+    {
+      auto guarda = run::runtime_limiter(1);
+      EXPECT_THROW(discovery::processarLista(lista(3), trabalho, fabrica()), run::TimeoutException) << umaFalhou;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - inicio, 1800ms);
+    *bloqueado = false;  // let the detached workers finish
+    std::this_thread::sleep_for(50ms);
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - inicio, 1800ms);
-  *bloqueado = false;  // let the detached workers finish
-  std::this_thread::sleep_for(50ms);
 }
 
 TEST(ProcessarLista, AnEmptyListStartsNoThread) {

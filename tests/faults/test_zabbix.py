@@ -9,6 +9,7 @@ customer's task, and so the run, with status 1 and nothing stored.
 from __future__ import annotations
 
 import json
+import subprocess
 import re
 from dataclasses import dataclass, field
 
@@ -419,3 +420,21 @@ def test_lastvalue_of_every_json_type_and_at_the_64_bit_limits(coletor, registro
         check(done, qdb, "normal", Record(1, expected))
         assert methods(peer) == ALL
 
+
+def test_a_pool_thread_that_cannot_start_ends_the_run_as_a_failure_after_the_others(coletor, registro, questdb):
+    """As an unprivileged user with room for 4 threads: the main thread, the limit's watchdog
+    and two workers start, the third cannot."""
+    fronts = [ZabbixFake(lastvalue="5") for _ in range(4)]
+    peers = [FaultPeer(front).__enter__() for front in fronts]
+    try:
+        registro(registry_listing([customer(f"C{n}", n, "P", peer.url) for n, peer in enumerate(peers)]))
+        qdb = questdb()
+        done = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                               "prlimit", "--nproc=4:4", str(coletor), *args()], capture_output=True, timeout=60)
+    finally:
+        for peer in peers:
+            peer.stop()
+    assert (done.returncode, done.stdout) == (1, b"")
+    assert re.fullmatch(r"coletor-pppoe: falha não tratada( em [^:]+)?: std::system_error: não foi possível iniciar "
+                        r"a thread 3 de 4 do pool: Resource temporarily unavailable\n", done.stderr.decode()), done.stderr
+    assert qdb.untouched()
