@@ -102,6 +102,9 @@ void launch(const std::string& mode) {
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
     posix_spawn_file_actions_addopen(&acoes, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
   }
+  // Only the three streams: a caller waiting for the end of a pipe it gave us must not
+  // wait for the whole background run.
+  posix_spawn_file_actions_addclosefrom_np(&acoes, STDERR_FILENO + 1);
   posix_spawnattr_setflags(&atributos, POSIX_SPAWN_SETSID);
   pid_t filho = 0;
   const int erro = posix_spawn(&filho, "/proc/self/exe", &acoes, &atributos, argv.data(), environ);

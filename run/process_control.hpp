@@ -61,8 +61,8 @@ void verificar();
 bool reivindicarEncerramento();
 
 /// Starts this same program again as a detached background process (new session,
-/// standard streams on /dev/null) with the mode after the first "launch_" and the
-/// current settings; returns at once.
+/// standard streams on /dev/null, no other descriptor inherited) with the mode after
+/// the first "launch_" and the current settings; returns at once.
 void launch(const std::string& mode);
 
 }  // namespace run

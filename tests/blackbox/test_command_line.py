@@ -81,7 +81,12 @@ def test_passwords_disappear_from_the_process_list(coletor, registro):
 def test_launch_starts_the_mode_after_launch_in_the_background(coletor, registro):
     peer = registro(always(Silence(5)))
     start = time.monotonic()
-    done = run(coletor, *full("agendar_launch_descobertaPPPoE"))
+    # A caller that waits for the end of a pipe it handed over is not held by the background run.
+    reader, writer = os.pipe()
+    with os.fdopen(reader, "rb") as pipe:
+        done = run(coletor, *full("agendar_launch_descobertaPPPoE"), pass_fds=(writer,))
+        os.close(writer)
+        assert pipe.read() == b""
     assert (done.returncode, done.stdout, done.stderr) == (0, b"", b"")
     assert time.monotonic() - start < 2
     deadline = time.monotonic() + 10
