@@ -20,7 +20,7 @@ step() { printf '== %s (%d s in)\n' "$1" $((SECONDS - started)); }
 # sanitizers' own threads change.
 sanitized="not limite_curto and not keeps_the_run_waiting and not never_completes_the_handshake
   and not never_answers and not 64-MiB and not 50-MB and not large_but_valid
-  and not silent_front_end and not retried- and not cannot_start"
+  and not silent_front_end and not retried- and not cannot_start and not run_limit"
 sanitized=${sanitized//$'\n'/}
 
 step "thread sanitizer: fault suite"
