@@ -97,11 +97,13 @@ host_packages() {
     || { tail -n 20 "$S/host-apt.log" >&2; die "apt-get failed (see $S/host-apt.log)"; }
 }
 
-# Each marker is written only after its whole step; a step cut short is done again
-# from scratch (a half-made root is removed, never patched).
+# Each marker is written only after its whole step. A step cut short is done again
+# from scratch: a half-made root, or one whose package install was cut short, is
+# removed and made anew, never patched.
 bootstrap_root() {
-  [[ -f $S/.bootstrapped ]] && return 0
-  rm -f "$S/.packages"
+  if [[ -f $S/.packages-begun && ! -f $S/.packages ]]; then rm -f "$S/.bootstrapped"; fi
+  [[ -f $S/.bootstrapped && -x $ROOT/usr/bin/apt-get ]] && return 0
+  rm -f "$S/.packages" "$S/.packages-begun" "$S/.bootstrapped"
   unmount_all
   [[ -z $(mounts_under_root) ]] || die "something is still mounted under $ROOT"
   rm -rf --one-file-system "$ROOT"
@@ -121,6 +123,7 @@ install_packages() {
   echo 'create_main_cluster = false' > "$ROOT/etc/postgresql-common/createcluster.d/coletor-peer.conf"
   cp -L /etc/resolv.conf "$ROOT/etc/resolv.conf" 2>/dev/null || true
   mount_proc
+  touch "$S/.packages-begun"
   log "installing Zabbix 7.0, PostgreSQL, PHP and nginx in the root"
   local rc=0
   { in_root root apt-get -o DPkg::Lock::Timeout=900 update -q &&
