@@ -46,7 +46,7 @@ mirror() {
 # Runs a command in the root, as root or as USER, with a clean environment.
 in_root() {
   local user=$1; shift
-  local env=(/usr/bin/env -i PATH=$CHROOT_PATH LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive)
+  local env=(/usr/bin/env -i "PATH=$CHROOT_PATH" LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive)
   if [[ $user == root ]]; then
     chroot "$ROOT" "${env[@]}" HOME=/root "$@"
   else
