@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole product on one machine: installs and builds everything, starts a stand-in
-# registry and Zabbix fleet (plus the real Zabbix 6.0 when it is installed) and a real
+# registry and Zabbix fleet (plus the real Zabbix 6.0 and 7.0 when installed) and a real
 # QuestDB behind its TLS proxy, runs the collector in debug mode and in normal mode,
 # shows the rows it stored, and stops everything it started.
 set -euo pipefail
@@ -34,17 +34,26 @@ step "starting QuestDB behind nginx (SQL on ${questdb[0]}:80, ingestion over TLS
 bash tests/peers/questdb.sh install
 bash tests/peers/questdb.sh start && started+=(questdb)
 
-real_zabbix=
+real_zabbix=()  # VERSION=URL of each real front end, for the stand-in registry
 if dpkg-query -W -f='${Status}' zabbix-server-pgsql 2>/dev/null | grep -q "install ok installed"; then
   step "starting the real Zabbix 6.0"
   bash tests/peers/zabbix.sh install && bash tests/peers/zabbix.sh start && started+=(zabbix)
-  bash tests/peers/zabbix.sh seed 4242 && real_zabbix=http://127.0.0.1:18080
+  bash tests/peers/zabbix.sh seed 4242 && real_zabbix+=(6.0=http://127.0.0.1:18080)
 else
-  step "the real Zabbix is not installed (bash tests/peers/zabbix.sh install adds it); using stand-ins only"
+  step "the real Zabbix 6.0 is not installed (bash tests/peers/zabbix.sh install adds it)"
+fi
+if [[ -f $COLETOR_PEERS_DIR/zabbix7/.packages ]]; then
+  step "starting the real Zabbix 7.0"
+  # Stopped at exit even if its start fails half-way: stop also unmounts its root's /proc.
+  started+=(zabbix7)
+  bash tests/peers/zabbix7.sh install && bash tests/peers/zabbix7.sh start
+  bash tests/peers/zabbix7.sh seed 7070 && real_zabbix+=(7.0=http://127.0.0.1:18081)
+else
+  step "the real Zabbix 7.0 is not installed (bash tests/peers/zabbix7.sh install adds it)"
 fi
 
 step "starting the stand-in registry and Zabbix front ends"
-python3 sandbox/standins.py "$pki" $real_zabbix &
+python3 sandbox/standins.py "$pki" "${real_zabbix[@]}" &
 standins=$!
 for _ in $(seq 100); do
   (exec 3<>/dev/tcp/127.0.0.1/18443) 2>/dev/null && break
@@ -61,6 +70,5 @@ step "normal run: ./coletor-pppoe descobertaPPPoE ${args[*]} normal"
 echo "(exit status $?)"
 
 step "rows now in pppoeClientes"
-expected=11
-[[ -n $real_zabbix ]] && expected=12
+expected=$((11 + ${#real_zabbix[@]}))
 python3 sandbox/show_table.py "${questdb[0]}" "${questdb[2]}" "${questdb[3]}" "$expected"

@@ -1,7 +1,7 @@
 """Stand-ins for the sandbox: the customer registry over HTTPS and a fleet of Zabbix
 front ends on loopback. Runs until interrupted.
 
-usage: standins.py PKI_DIR [REAL_ZABBIX_URL]
+usage: standins.py PKI_DIR [VERSION=REAL_ZABBIX_URL ...]   (VERSION: 6.0 or 7.0)
 """
 import signal
 import sys
@@ -17,7 +17,7 @@ from fakes.zabbix import ZabbixFake  # noqa: E402
 
 def main() -> None:
     pki = Path(sys.argv[1])
-    real_zabbix = sys.argv[2] if len(sys.argv) > 2 else None
+    real_zabbix = dict(argument.split("=", 1) for argument in sys.argv[2:])
     tls = {"cert": str(pki / "server.pem"), "key": str(pki / "server.key")}
     fronts = {
         "norte": (ZabbixFake(lastvalue="1843"), {}),
@@ -49,8 +49,9 @@ def main() -> None:
         customer("Outro Produto", 111, "Parceiro Delta", url["norte"], product="outro"),
         {"empresa": "Sem Produto", "numero": 112, "parceiro": "Parceiro Delta"},
     ]
-    if real_zabbix:
-        customers.append(customer("Zabbix Real 6.0", 113, "Parceiro Real", real_zabbix))
+    for version, number in (("6.0", 113), ("7.0", 114)):
+        if version in real_zabbix:
+            customers.append(customer(f"Zabbix Real {version}", number, "Parceiro Real", real_zabbix[version]))
     registry = Peer(RegistryFake(customers=customers), host="127.0.0.1", port=18443, **tls).__enter__()
     print(f"stand-ins ready: registry {registry.url}, {len(peers)} Zabbix front ends", flush=True)
     stop = threading.Event()

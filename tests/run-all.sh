@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the program and runs every test: the unit tests and the Python tests against
-# local stand-ins and real peers (QuestDB behind nginx, Zabbix 6.0), the same again on a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer, then the hardening checks.
+# local stand-ins and real peers (QuestDB behind nginx, Zabbix 6.0 and 7.0), the same again
+# on a build with AddressSanitizer and UndefinedBehaviorSanitizer, then the hardening checks.
 # Run scripts/setup.sh once before (it installs the build dependencies).
-# COLETOR_SKIP_ZABBIX=1 leaves the real Zabbix out (its first install takes a minute).
+# COLETOR_SKIP_ZABBIX=1 leaves both real Zabbix out, COLETOR_SKIP_ZABBIX7=1 only the 7.0
+# (each first install takes a minute or more).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -32,15 +33,32 @@ bash tests/peers/questdb.sh install
 bash tests/peers/questdb.sh start && peers_up+=(questdb)
 export COLETOR_QUESTDB_HOST=127.0.0.5 COLETOR_QUESTDB_PORT=19443 COLETOR_QUESTDB_USER=admin \
   COLETOR_QUESTDB_PASS=quest COLETOR_QUESTDB_CA=$COLETOR_PEERS_DIR/pki/ca.pem
+declare -A seeded=()  # real Zabbix peer -> the PPPoE value it holds
 if [[ ${COLETOR_SKIP_ZABBIX:-} != 1 ]]; then
   bash tests/peers/zabbix.sh install
   bash tests/peers/zabbix.sh start && peers_up+=(zabbix)
   export COLETOR_ZABBIX_URL=http://127.0.0.1:18080 COLETOR_ZABBIX_VALUE=4242
   bash tests/peers/zabbix.sh seed "$COLETOR_ZABBIX_VALUE"
+  seeded[zabbix]=$COLETOR_ZABBIX_VALUE
+  if [[ ${COLETOR_SKIP_ZABBIX7:-} != 1 ]]; then
+    bash tests/peers/zabbix7.sh install
+    # Stopped at exit even if its start fails half-way: stop also unmounts its root's /proc.
+    peers_up+=(zabbix7)
+    bash tests/peers/zabbix7.sh start
+    export COLETOR_ZABBIX7_URL=http://127.0.0.1:18081 COLETOR_ZABBIX7_VALUE=7070
+    bash tests/peers/zabbix7.sh seed "$COLETOR_ZABBIX7_VALUE"
+    seeded[zabbix7]=$COLETOR_ZABBIX7_VALUE
+  fi
 fi
 
 echo "== unit tests"
 (cd build && ctest --output-on-failure)
+if ((${#seeded[@]})); then
+  echo "== real Zabbix with the PPPoE item absent"
+  for peer in "${!seeded[@]}"; do bash "tests/peers/$peer.sh" unseed; done
+  COLETOR_ZABBIX_VALUE=none COLETOR_ZABBIX7_VALUE=none build/tests/coletor_tests --gtest_filter='*RealZabbix.Reads*'
+  for peer in "${!seeded[@]}"; do bash "tests/peers/$peer.sh" seed "${seeded[$peer]}"; done
+fi
 
 echo "== python tests"
 python3 -m pytest -q tests -p no:cacheprovider

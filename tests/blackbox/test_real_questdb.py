@@ -118,3 +118,32 @@ def test_wrong_credentials_end_the_run_with_status_1_and_nothing_stored(coletor,
     assert (done.returncode, done.stdout) == (1, b"")
     assert done.stderr.decode().startswith("coletor-pppoe: falha não tratada em sendQuestDB: net::JsonDecodeError: ")
     assert "error" in sql("select count() from pppoeClientes")
+
+
+ZABBIX_60 = os.environ.get("COLETOR_ZABBIX_URL", "").removesuffix("/api_jsonrpc.php")
+ZABBIX_70 = os.environ.get("COLETOR_ZABBIX7_URL", "").removesuffix("/api_jsonrpc.php")
+
+
+def seeded(variable: str):
+    value = os.environ.get(variable, "none")
+    return None if value == "none" else int(value)
+
+
+@pytest.mark.skipif(not (ZABBIX_60 and ZABBIX_70), reason="COLETOR_ZABBIX_URL and COLETOR_ZABBIX7_URL not both set")
+def test_one_run_reads_a_real_60_a_real_70_and_a_74_stand_in(coletor, registro, fleet):
+    novo = fleet.add(ZabbixFake(lastvalue="5120", version="7.4"))
+    registro(RegistryFake(customers=[customer("Real 6.0", 601, "Parceiro Real", ZABBIX_60),
+                                     customer("Real 7.0", 701, "Parceiro Real", ZABBIX_70),
+                                     customer("Simulado 7.4", 741, "Parceiro Simulado", novo.url)]))
+    done = run(coletor, *collector_args())
+    assert (done.returncode, done.stdout.decode().splitlines(), done.stderr) == (
+        0, ['Criacao Tabela: {"ddl": "OK"}', "OK"], b"")
+    assert [(r["nome"], r["parceiro"], r["numero"], r["status"], r["pppoe"]) for r in rows(3)] == [
+        ("Real 6.0", "Parceiro Real", 601, 1, seeded("COLETOR_ZABBIX_VALUE")),
+        ("Real 7.0", "Parceiro Real", 701, 1, seeded("COLETOR_ZABBIX7_VALUE")),
+        ("Simulado 7.4", "Parceiro Simulado", 741, 1, 5120)]
+    calls = [json.loads(r.body) for r in novo.requests]
+    assert [(c["method"], sorted(c["params"]), "auth" in c) for c in calls] == [
+        ("user.login", ["password", "user"], True), ("user.login", ["password", "username"], False),
+        ("item.get", ["host", "output", "search"], False), ("user.logout", [], False)]
+    assert novo.handler.tokens == set()  # logged out
