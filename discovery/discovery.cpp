@@ -1,65 +1,80 @@
 #include "discovery/discovery.hpp"
 
+#include <array>
+
+#include "base/console.hpp"
+#include "base/exit_status.hpp"
+#include "base/failure.hpp"
 #include "discovery/pool.hpp"
 #include "discovery/report.hpp"
 #include "discovery/selection.hpp"
-#include "net/http.hpp"
-#include "registry/registry.hpp"
-#include "run/console.hpp"
-#include "run/exit_status.hpp"
-#include "run/failure.hpp"
-#include "run/settings.hpp"
 #include "store/store.hpp"
-#include "zabbix/worker.hpp"
 
 namespace discovery {
 
 namespace {
 
-RegistroDescoberta processarComEtapa(net::HttpClient& http, const ClienteDados& clienteDados) {
-  return run::naEtapa("processarCliente(" + std::string(clienteDados.comoTexto(ClienteDados::Campo::nome)) + ")",
-                      [&] { return zabbix::processarCliente(http, clienteDados); });
+using records::ClienteDados;
+using records::ListaClientes;
+using records::RegistroDescoberta;
+
+// The steps an operator reads in the report of a failure; fixed, whatever the code is called.
+enum class Etapa { loginRegistro, listaClientes, selecao, cliente, armazenamento };
+constexpr std::array<const char*, 5> NOMES_ETAPAS = {"obterTokenSistemaTQ", "obterListaClientes",
+                                                     "seleção dos clientes", "processarCliente", "sendQuestDB"};
+
+template <class Passo>
+decltype(auto) naEtapa(Etapa etapa, Passo&& passo, const std::string& detalhe = "") {
+  const std::string nome = NOMES_ETAPAS[static_cast<std::size_t>(etapa)];
+  return base::inStep(detalhe.empty() ? nome : nome + "(" + detalhe + ")", std::forward<Passo>(passo));
 }
 
-ListaClientes obterSelecao(net::HttpClient& http) {
-  const auto& s = run::settings();
-  const std::string& usuarioTQ = run::exigir(s.usuarioTQ, "usuarioTQ");
-  const std::string& senhaTQ = run::exigir(s.senhaTQ, "senhaTQ");
+ListaClientes obterSelecao(net::HttpClient& http, const registry::Credenciais& credenciais) {
   const net::Json tokenTQ =
-      run::naEtapa("obterTokenSistemaTQ", [&] { return registry::obterTokenSistemaTQ(http, usuarioTQ, senhaTQ); });
+      naEtapa(Etapa::loginRegistro, [&] { return registry::obterTokenSistemaTQ(http, credenciais); });
   // The list is selected as it is parsed, never held whole: a 100 000-customer list
   // would otherwise cost about 7 times its 26 MB as a tree.
-  SelecaoDoCorpo selecao = run::naEtapa("obterListaClientes", [&] {
-    return selecionarDoCorpo(registry::corpoListaClientes(http, tokenTQ));
-  });
-  return run::naEtapa("seleção dos clientes", [&] {
+  SelecaoDoCorpo selecao =
+      naEtapa(Etapa::listaClientes, [&] { return selecionarDoCorpo(registry::obterListaClientes(http, tokenTQ)); });
+  return naEtapa(Etapa::selecao, [&] {
     if (selecao.falha) std::rethrow_exception(selecao.falha);
     return std::move(selecao.lista);
   });
 }
 
+records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Configuracao& configuracao) {
+  // Workers left behind at the deadline may outlive the run: the tasks hold their own copies.
+  auto trabalho = [credenciais = configuracao.zabbix, modoDebug = configuracao.modoDebug](
+                      net::HttpClient& http, const ClienteDados& clienteDados) {
+    return naEtapa(
+        Etapa::cliente, [&] { return zabbix::processarCliente(http, clienteDados, credenciais, modoDebug); },
+        std::string(clienteDados.comoTexto(ClienteDados::Campo::nome)));
+  };
+  auto fabrica = [caBundle = configuracao.caBundle] { return std::make_unique<net::CurlClient>(caBundle); };
+  return processarLista(std::move(lista), std::move(trabalho), std::move(fabrica));
+}
+
 }  // namespace
 
-int descobertaPPPoE() {
-  const auto& s = run::settings();
-  if (!run::modoDebug() && s.questDbIp && s.questDbPort) {
-    if (const auto motivo = store::enderecoInvalido(*s.questDbIp, *s.questDbPort)) {
-      run::console::linhaErro("Erro: " + *motivo);
-      return run::EXIT_FALHA;
+int descobertaPPPoE(const Configuracao& configuracao) {
+  if (!configuracao.modoDebug) {
+    if (const auto motivo = store::enderecoInvalido(configuracao.questDb)) {
+      base::console::errorLine("Erro: " + *motivo);
+      return base::STATUS_FAILURE;
     }
   }
-  net::CurlClient http;
-  const ResultadoDescoberta resultado =
-      processarLista(obterSelecao(http), processarComEtapa, [] { return std::make_unique<net::CurlClient>(); });
-  if (run::modoDebug()) {
-    run::console::bloco(montarRelatorio(resultado));
-    return run::EXIT_SUCESSO;
+  net::CurlClient http(configuracao.caBundle);
+  const auto resultado = consultarClientes(obterSelecao(http, configuracao.registro), configuracao);
+  if (configuracao.modoDebug) {
+    base::console::block(montarRelatorio(resultado));
+    return base::STATUS_OK;
   }
-  const bool armazenado = run::naEtapa("sendQuestDB", [&] { return store::sendQuestDB(http, resultado); });
+  const bool armazenado =
+      naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, configuracao.questDb, resultado); });
   // The ingestion failure was already reported on stderr: no "OK", and a failing status.
-  if (!armazenado) return run::EXIT_FALHA;
-  run::console::linha("OK");
-  return run::EXIT_SUCESSO;
+  if (!armazenado) return base::STATUS_FAILURE;
+  base::console::line("OK");
+  return base::STATUS_OK;
 }
 
 }  // namespace discovery

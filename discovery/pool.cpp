@@ -10,9 +10,14 @@
 #include <variant>
 #include <vector>
 
-#include "run/process_control.hpp"
+#include "base/deadline.hpp"
 
 namespace discovery {
+
+using records::ClienteDados;
+using records::ListaClientes;
+using records::RegistroDescoberta;
+using records::ResultadoDescoberta;
 
 namespace {
 
@@ -60,8 +65,8 @@ struct Estado {
   Desfecho esperarDesfecho() {
     std::unique_lock<std::mutex> trava(mutex);
     const auto haPronto = [this] { return !prontos.empty(); };
-    if (const auto prazo = run::prazo::atual()) {
-      if (!haDesfecho.wait_until(trava, *prazo, haPronto)) throw run::TimeoutException(run::prazo::segundos());
+    if (const auto prazo = base::deadline::current()) {
+      if (!haDesfecho.wait_until(trava, *prazo, haPronto)) throw base::TimeoutException(base::deadline::seconds());
     } else {
       haDesfecho.wait(trava, haPronto);
     }
@@ -84,8 +89,7 @@ class Trabalhadores {
       std::lock_guard<std::mutex> trava(estado_->mutex);
       estado_->parar = true;
     }
-    const auto prazo = run::prazo::atual();
-    const bool expirou = prazo && std::chrono::steady_clock::now() >= *prazo;
+    const bool expirou = base::deadline::passed();
     for (auto& thread : threads_) {
       if (expirou) thread.detach();
       else thread.join();
@@ -132,7 +136,7 @@ ResultadoDescoberta processarLista(ListaClientes listaClientes, Trabalho trabalh
     }
   }
   // A limit that struck while the run waited ends it as a time-out, whatever failed before.
-  run::prazo::verificar();
+  base::deadline::check();
   if (primeiraFalha) std::rethrow_exception(primeiraFalha);
   return resultado;
 }

@@ -1,8 +1,10 @@
 #include "discovery/report.hpp"
 
-#include "run/constants.hpp"
+#include "base/constants.hpp"
 
 namespace discovery {
+
+using records::RegistroDescoberta;
 
 namespace {
 
@@ -13,7 +15,7 @@ std::string faixa(std::size_t antes, const char* titulo, std::size_t depois) {
 }
 
 std::string colorido(std::string_view cor, const std::string& texto) {
-  return std::string(cor) + texto + std::string(run::RESET);
+  return std::string(cor) + texto + std::string(base::RESET);
 }
 
 std::string textoPppoe(const std::optional<std::int64_t>& pppoe) { return pppoe ? std::to_string(*pppoe) : "None"; }
@@ -25,17 +27,17 @@ std::string linhaCliente(const RegistroDescoberta& r) {
 
 }  // namespace
 
-std::string montarRelatorio(const ResultadoDescoberta& descobertaPPPoE) {
+std::string montarRelatorio(const records::ResultadoDescoberta& descobertaPPPoE) {
   std::string saida = "Modo debug ativado:\n";
   // The version and a separate "\n" printed as two items: a space between them.
-  saida += colorido(run::GREEN, "\nVersão do script: " + std::string(run::VERSION)) + " \n\n";
-  saida += colorido(run::CYAN, faixa(34, "PPPoEs dos Clientes", 32)) + "\n";
+  saida += colorido(base::GREEN, "\nVersão do script: " + std::string(base::VERSION)) + " \n\n";
+  saida += colorido(base::CYAN, faixa(34, "PPPoEs dos Clientes", 32)) + "\n";
   for (const auto& registro : descobertaPPPoE) saida += linhaCliente(registro) + "\n";
-  saida += colorido(run::CYAN, faixa(42, "Clientes com Problema", 45)) + "\n";
+  saida += colorido(base::CYAN, faixa(42, "Clientes com Problema", 45)) + "\n";
   for (const auto& registro : descobertaPPPoE) {
-    if (registro.status == 0) saida += colorido(run::YELLOW, "Cliente: " + registro.cliente) + "\n";
+    if (registro.status == 0) saida += colorido(base::YELLOW, "Cliente: " + registro.cliente) + "\n";
   }
-  saida += colorido(run::YELLOW, "\nCaso não haja retorno, entre em contato com a Tarquel.") + "\n";
+  saida += colorido(base::YELLOW, "\nCaso não haja retorno, entre em contato com a Tarquel.") + "\n";
   return saida;
 }
 

@@ -3,11 +3,11 @@
 
 #include <string>
 
-#include "discovery/records.hpp"
+#include "records/records.hpp"
 
 namespace discovery {
 
 /// The whole report, every line ending in a line feed.
-std::string montarRelatorio(const ResultadoDescoberta& descobertaPPPoE);
+std::string montarRelatorio(const records::ResultadoDescoberta& descobertaPPPoE);
 
 }  // namespace discovery

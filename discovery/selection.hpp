@@ -4,8 +4,8 @@
 #include <exception>
 #include <string_view>
 
-#include "discovery/records.hpp"
 #include "net/json.hpp"
+#include "records/records.hpp"
 
 namespace discovery {
 
@@ -19,17 +19,17 @@ class ListaInvalida : public std::runtime_error {
 /// link order. Fails on a list that is not an array of entries (an empty object or an
 /// empty text yield nothing), an entry without "empresa", "numero" or "parceiro", a
 /// product without "tipo", or a "produto" or "link" that is not a list of objects.
-ListaClientes selecionarClientes(const net::Json& listaClientesDados);
+records::ListaClientes selecionarClientes(const net::Json& listaClientesDados);
 
 /// What selecionarDoCorpo found: the work items, or the failure that selecionarClientes
 /// would have thrown on the parsed body (then `lista` is empty).
 struct SelecaoDoCorpo {
-  ListaClientes lista;
+  records::ListaClientes lista;
   std::exception_ptr falha;
 };
 
 /// The same selection read straight from the registry's body, entry by entry, so that
-/// the list is never held as one tree. A body that is not JSON throws JsonDecodeError
+/// the list is never held as one tree. A body that is not JSON throws net::JsonError
 /// as parseJson does, also when an entry before the fault was already wrong: the parse
 /// failure comes first, as it did when the body was parsed whole before selecting.
 SelecaoDoCorpo selecionarDoCorpo(std::string_view corpo);

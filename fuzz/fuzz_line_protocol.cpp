@@ -103,15 +103,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const store::IngressError&) {
     bool colunaSemNome = false;
     for (const auto& [nome, valor] : colunas) colunaSemNome = colunaSemNome || nome.empty();
-    fuzz::exigir(nomeVazio || colunaSemNome || esperadas.empty(), "a row with names and a column was refused");
+    fuzz::require(nomeVazio || colunaSemNome || esperadas.empty(), "a row with names and a column was refused");
     return 0;
   }
-  fuzz::exigir(!nomeVazio && !esperadas.empty(), "a row without a name or a column was written");
+  fuzz::require(!nomeVazio && !esperadas.empty(), "a row without a name or a column was written");
   const auto lido = decodificar(linha);
-  fuzz::exigir(lido.has_value(), "the line does not decode");
-  fuzz::exigir(lido->tabela == tabela, "table name changed");
-  fuzz::exigir(lido->simbolos == simbolos, "symbols changed");
-  fuzz::exigir(lido->colunas == esperadas, "columns changed");
-  fuzz::exigir(lido->at == std::to_string(at.nanos), "row time changed");
+  fuzz::require(lido.has_value(), "the line does not decode");
+  fuzz::require(lido->tabela == tabela, "table name changed");
+  fuzz::require(lido->simbolos == simbolos, "symbols changed");
+  fuzz::require(lido->colunas == esperadas, "columns changed");
+  fuzz::require(lido->at == std::to_string(at.nanos), "row time changed");
   return 0;
 }

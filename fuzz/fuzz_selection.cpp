@@ -13,10 +13,10 @@
 
 namespace {
 
-using Campo = discovery::ClienteDados::Campo;
+using Campo = records::ClienteDados::Campo;
 
 struct Desfecho {
-  discovery::ListaClientes itens;
+  records::ListaClientes itens;
   std::optional<std::string> decodificacao;  // JsonDecodeError's message
   std::optional<std::string> lista;          // ListaInvalida's message
 };
@@ -34,15 +34,15 @@ Desfecho inteiro(std::string_view corpo) {
   net::Json lista;
   try {
     lista = net::parseJson(corpo);
-  } catch (const net::JsonDecodeError& erro) {
+  } catch (const net::JsonError& erro) {
     d.decodificacao = erro.what();
     return d;
   }
   try {
     d.itens = discovery::selecionarClientes(lista);
-    fuzz::exigir(d.itens.empty() || lista.is_array(), "work items from a document that is not a list");
+    fuzz::require(d.itens.empty() || lista.is_array(), "work items from a document that is not a list");
   } catch (const discovery::ListaInvalida& erro) {
-    fuzz::exigir(lista != net::Json::object() && lista != "", "an empty object or empty text was refused");
+    fuzz::require(lista != net::Json::object() && lista != "", "an empty object or empty text was refused");
     d.lista = erro.what();
   }
   return d;
@@ -53,11 +53,11 @@ Desfecho fluxo(std::string_view corpo) {
   try {
     auto selecao = discovery::selecionarDoCorpo(corpo);
     if (selecao.falha) {
-      fuzz::exigir(selecao.lista.empty(), "work items beside a failure");
+      fuzz::require(selecao.lista.empty(), "work items beside a failure");
       d.lista = mensagem(selecao.falha);  // anything but ListaInvalida escapes: a crash
     }
     d.itens = std::move(selecao.lista);
-  } catch (const net::JsonDecodeError& erro) {
+  } catch (const net::JsonError& erro) {
     d.decodificacao = erro.what();
   }
   return d;
@@ -69,13 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view corpo(reinterpret_cast<const char*>(data), size);
   const Desfecho a = inteiro(corpo);
   const Desfecho b = fluxo(corpo);
-  fuzz::exigir(a.decodificacao == b.decodificacao, "the stream and the whole parse disagree on the JSON");
-  fuzz::exigir(a.lista == b.lista, "the stream and the whole parse disagree on the selection's failure");
-  fuzz::exigir(a.itens.size() == b.itens.size(), "the stream selected another number of links");
+  fuzz::require(a.decodificacao == b.decodificacao, "the stream and the whole parse disagree on the JSON");
+  fuzz::require(a.lista == b.lista, "the stream and the whole parse disagree on the selection's failure");
+  fuzz::require(a.itens.size() == b.itens.size(), "the stream selected another number of links");
   for (std::size_t i = 0; i < a.itens.size(); ++i) {
-    fuzz::exigir(a.itens[i] == b.itens[i], "the stream selected another link");
-    fuzz::exigir(a.itens[i].texto(Campo::numero).has_value(), "numero did not become text");
-    fuzz::exigir(a.itens[i].texto(Campo::link) != "" && a.itens[i].texto(Campo::nome) != "", "an empty link or name was selected");
+    fuzz::require(a.itens[i] == b.itens[i], "the stream selected another link");
+    fuzz::require(a.itens[i].texto(Campo::numero).has_value(), "numero did not become text");
+    fuzz::require(a.itens[i].texto(Campo::link) != "" && a.itens[i].texto(Campo::nome) != "", "an empty link or name was selected");
   }
   return 0;
 }

@@ -11,7 +11,6 @@
 
 #include "fuzz/check.hpp"
 #include "net/json.hpp"
-#include "run/settings.hpp"
 #include "tests/support/fake_http.hpp"
 #include "zabbix/numeral.hpp"
 #include "zabbix/pppoe.hpp"
@@ -26,15 +25,7 @@ constexpr const char* URL = "https://zbx.example/api_jsonrpc.php";
 // Classic login, newer login, item.get, logout: the most one worker sends.
 constexpr int MAX_PEDIDOS = 4;
 
-void configurar(bool debug) {
-  run::Settings s;
-  s.mode = "descobertaPPPoE";
-  s.usuarioZabbix = "Admin";
-  s.senhaZabbix = "zabbix";
-  s.usuarioTQ = s.senhaTQ = s.questDbIp = s.questDbPort = s.questDbUser = s.questDbPass = "";
-  s.zabbixHost = debug ? "debug" : "h";
-  run::fixarSettings(std::move(s));
-}
+const zabbix::Credenciais CREDENCIAIS{"Admin", "zabbix"};
 
 // A body from the fuzzer, or now and then a typical answer with a fuzzed part inside.
 std::string corpo(FuzzedDataProvider& dados) {
@@ -49,10 +40,10 @@ std::string corpo(FuzzedDataProvider& dados) {
 void roteirizar(FakeHttp& http, FuzzedDataProvider& dados) {
   for (int i = 0; i < MAX_PEDIDOS; ++i) {
     if (dados.ConsumeIntegralInRange(0, 7) == 0) {
-      http.falhar("Recv failure: Connection reset by peer");
+      http.fail("Recv failure: Connection reset by peer");
     } else {
       static constexpr long STATUS[] = {200, 200, 200, 401, 500};
-      http.responder(STATUS[dados.ConsumeIntegralInRange(0, 4)], corpo(dados));
+      http.respond(STATUS[dados.ConsumeIntegralInRange(0, 4)], corpo(dados));
     }
   }
 }
@@ -65,29 +56,29 @@ net::Json campo(FuzzedDataProvider& dados) {
   }
 }
 
-void worker(FuzzedDataProvider& dados) {
-  discovery::ClienteDados item{campo(dados), campo(dados), campo(dados), campo(dados)};
+void worker(FuzzedDataProvider& dados, bool debug) {
+  records::ClienteDados item{campo(dados), campo(dados), campo(dados), campo(dados)};
   FakeHttp http;
   roteirizar(http, dados);
   try {
-    const auto registro = zabbix::processarCliente(http, item);
-    fuzz::exigir(registro.status == 0 || registro.status == 1, "status other than 0 or 1");
-    fuzz::exigir(registro.status == 1 || registro.pppoe == 0, "a status-0 record with a count");
-    fuzz::exigir(item.texto(discovery::ClienteDados::Campo::nome) == registro.cliente, "{#CLIENTE} is not the item's name");
-    fuzz::exigir(http.pedidos().size() <= MAX_PEDIDOS, "more requests than a worker makes");
+    const auto registro = zabbix::processarCliente(http, item, CREDENCIAIS, debug);
+    fuzz::require(registro.status == 0 || registro.status == 1, "status other than 0 or 1");
+    fuzz::require(registro.status == 1 || registro.pppoe == 0, "a status-0 record with a count");
+    fuzz::require(item.texto(records::ClienteDados::Campo::nome) == registro.cliente, "{#CLIENTE} is not the item's name");
+    fuzz::require(http.requests().size() <= MAX_PEDIDOS, "more requests than a worker makes");
   } catch (const zabbix::ItemInvalido&) {
-    fuzz::exigir(http.pedidos().empty(), "an unusable item was noticed after a request");
+    fuzz::require(http.requests().empty(), "an unusable item was noticed after a request");
   } catch (const zabbix::NumeralInvalido&) {
   } catch (const zabbix::RespostaInesperada&) {
   }
 }
 
-void leitores(FuzzedDataProvider& dados) {
+void leitores(FuzzedDataProvider& dados, bool debug) {
   FakeHttp http;
   roteirizar(http, dados);
   const zabbix::TokenZabbix token = zabbix::obterTokenZabbix(http, URL, "Admin", dados.ConsumeRandomLengthString(16));
   try {
-    zabbix::obterValorSessaoPPPoE(http, URL, token.temToken() ? token : zabbix::TokenZabbix{"t"});
+    zabbix::obterValorSessaoPPPoE(http, URL, token.temToken() ? token : zabbix::TokenZabbix{"t"}, debug);
   } catch (const zabbix::NumeralInvalido&) {
   } catch (const zabbix::RespostaInesperada&) {
   }
@@ -110,11 +101,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider dados(data, size);
-  configurar(dados.ConsumeBool());
+  const bool debug = dados.ConsumeBool();
   if (dados.ConsumeBool()) {
-    worker(dados);
+    worker(dados, debug);
   } else {
-    leitores(dados);
+    leitores(dados, debug);
   }
   return 0;
 }

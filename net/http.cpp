@@ -5,73 +5,69 @@
 #include <algorithm>
 #include <cctype>
 
-#include "net/libcurl.hpp"
-#include "run/config.hpp"
-#include "run/constants.hpp"
-#include "run/process_control.hpp"
+#include "base/constants.hpp"
+#include "base/deadline.hpp"
 
 namespace net {
 
 namespace {
 
-using Relogio = std::chrono::steady_clock;
+using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-const libcurl::Api& curl() { return libcurl::api(); }
-
 struct EasyDeleter {
-  void operator()(CURL* handle) const noexcept { curl().easy_cleanup(handle); }
+  void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
 };
 struct MultiDeleter {
-  void operator()(CURLM* handle) const noexcept { curl().multi_cleanup(handle); }
+  void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
 };
 struct SlistDeleter {
-  void operator()(curl_slist* lista) const noexcept { curl().slist_free_all(lista); }
+  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 
-const std::string USER_AGENT = "coletor-pppoe/" + std::string(run::VERSION);
+const std::string USER_AGENT = "coletor-pppoe/" + std::string(base::VERSION);
 constexpr long MAX_REDIRECTS = 30;
 constexpr milliseconds MAX_POLL{1000};
 
 // libcurl would guess "http://" for a URL without a scheme, and read "http:///exec" as
 // the host "exec"; neither is a URL we were given.
 bool wellFormed(const std::string& url) {
-  const auto fim = url.find("://");
-  if (fim == std::string::npos || fim == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
-  const bool schemeOk = std::all_of(url.begin(), url.begin() + static_cast<long>(fim), [](char c) {
+  const auto schemeEnd = url.find("://");
+  if (schemeEnd == std::string::npos || schemeEnd == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+  const bool schemeOk = std::all_of(url.begin(), url.begin() + static_cast<long>(schemeEnd), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
   });
-  const auto host = fim + 3;
+  const auto host = schemeEnd + 3;
   return schemeOk && host < url.size() && url.find_first_of("/?#", host) != host;
 }
 
 // A line break in a header value would let a peer's data inject headers.
 void checkHeader(const std::pair<std::string, std::string>& header) {
-  const auto& [nome, valor] = header;
-  if (nome.empty() || nome.find_first_of(":\r\n", 0, 3) != std::string::npos ||
-      nome.find('\0') != std::string::npos || valor.find_first_of("\r\n", 0, 2) != std::string::npos ||
-      valor.find('\0') != std::string::npos) {
-    throw RequestException("Invalid header: '" + nome + "' has a line break or NUL in its name or value");
+  const auto& [name, value] = header;
+  if (name.empty() || name.find_first_of(":\r\n", 0, 3) != std::string::npos ||
+      name.find('\0') != std::string::npos || value.find_first_of("\r\n", 0, 2) != std::string::npos ||
+      value.find('\0') != std::string::npos) {
+    throw RequestException("Invalid header: '" + name + "' has a line break or NUL in its name or value");
   }
 }
 
 HeaderList buildHeaders(const Headers& headers) {
-  HeaderList lista;
-  auto append = [&lista](const std::string& linha) {
-    curl_slist* nova = curl().slist_append(lista.get(), linha.c_str());
-    if (nova == nullptr) throw std::bad_alloc();
-    lista.release();
-    lista.reset(nova);
+  HeaderList list;
+  auto append = [&list](const std::string& line) {
+    curl_slist* added = curl_slist_append(list.get(), line.c_str());
+    if (added == nullptr) throw std::bad_alloc();
+    list.release();
+    list.reset(added);
   };
   for (const auto& header : headers) {
     checkHeader(header);
     append(header.first + ": " + header.second);
   }
   append("Expect:");  // never wait for a 100-continue on large bodies
-  return lista;
+  return list;
 }
 
 struct Transfer {
@@ -79,51 +75,51 @@ struct Transfer {
   std::string body;
   bool tooLarge = false;
   bool connected = false;
-  Relogio::time_point lastActivity = Relogio::now();
+  Clock::time_point lastActivity = Clock::now();
   curl_off_t uploaded = 0;
 };
 
-size_t onBody(char* dados, size_t, size_t tamanho, void* contexto) {
-  auto* t = static_cast<Transfer*>(contexto);
-  if (t->body.size() + tamanho > MAX_BODY_BYTES) {
+size_t onBody(char* data, size_t, size_t size, void* context) {
+  auto* t = static_cast<Transfer*>(context);
+  if (t->body.size() + size > MAX_BODY_BYTES) {
     t->tooLarge = true;
     return 0;  // aborts the transfer with CURLE_WRITE_ERROR
   }
   if (t->body.empty()) {
     // Sized once from Content-Length: a 25 MB list then grows by no copy of itself.
-    curl_off_t anunciado = -1;
-    curl().easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &anunciado);
-    if (anunciado > 0) t->body.reserve(std::min(static_cast<std::size_t>(anunciado), MAX_BODY_BYTES));
+    curl_off_t announced = -1;
+    curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced > 0) t->body.reserve(std::min(static_cast<std::size_t>(announced), MAX_BODY_BYTES));
   }
-  t->body.append(dados, tamanho);
-  t->lastActivity = Relogio::now();
-  return tamanho;
+  t->body.append(data, size);
+  t->lastActivity = Clock::now();
+  return size;
 }
 
-size_t onHeader(char*, size_t, size_t tamanho, void* contexto) {
-  static_cast<Transfer*>(contexto)->lastActivity = Relogio::now();
-  return tamanho;
+size_t onHeader(char*, size_t, size_t size, void* context) {
+  static_cast<Transfer*>(context)->lastActivity = Clock::now();
+  return size;
 }
 
-int onConnected(void* contexto, char*, char*, int, int) {
-  auto* t = static_cast<Transfer*>(contexto);
+int onConnected(void* context, char*, char*, int, int) {
+  auto* t = static_cast<Transfer*>(context);
   t->connected = true;
-  t->lastActivity = Relogio::now();
+  t->lastActivity = Clock::now();
   return CURL_PREREQFUNC_OK;
 }
 
-int onProgress(void* contexto, curl_off_t, curl_off_t, curl_off_t, curl_off_t enviado) {
-  auto* t = static_cast<Transfer*>(contexto);
-  if (enviado != t->uploaded) {
-    t->uploaded = enviado;
-    t->lastActivity = Relogio::now();
+int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+  auto* t = static_cast<Transfer*>(context);
+  if (sent != t->uploaded) {
+    t->uploaded = sent;
+    t->lastActivity = Clock::now();
   }
   return 0;
 }
 
 // What may go right when the same request is sent again on a new connection.
-bool transient(CURLcode codigo) {
-  switch (codigo) {
+bool transient(CURLcode code) {
+  switch (code) {
     case CURLE_COULDNT_CONNECT:
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_SSL_CONNECT_ERROR:
@@ -137,37 +133,37 @@ bool transient(CURLcode codigo) {
   }
 }
 
-milliseconds untilMs(Relogio::time_point quando, Relogio::time_point agora) {
-  return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(quando - agora));
+milliseconds untilMs(Clock::time_point when, Clock::time_point now) {
+  return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(when - now));
 }
 
-std::string percentEncode(const std::string& texto) {
+std::string percentEncode(const std::string& text) {
   static constexpr char HEX[] = "0123456789ABCDEF";
-  std::string saida;
-  saida.reserve(texto.size() * 3);
-  for (unsigned char c : texto) {
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (unsigned char c : text) {
     if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      saida.push_back(static_cast<char>(c));
+      out.push_back(static_cast<char>(c));
     } else {
-      saida.push_back('%');
-      saida.push_back(HEX[c >> 4]);
-      saida.push_back(HEX[c & 0x0F]);
+      out.push_back('%');
+      out.push_back(HEX[c >> 4]);
+      out.push_back(HEX[c & 0x0F]);
     }
   }
-  return saida;
+  return out;
 }
 
 }  // namespace
 
 std::string urlWithQuery(const std::string& url, const QueryParams& query) {
-  std::string completa = url;
-  char separador = url.find('?') == std::string::npos ? '?' : '&';
-  for (const auto& [nome, valor] : query) {
-    completa += separador;
-    completa += percentEncode(nome) + "=" + percentEncode(valor);
-    separador = '&';
+  std::string full = url;
+  char separator = url.find('?') == std::string::npos ? '?' : '&';
+  for (const auto& [name, value] : query) {
+    full += separator;
+    full += percentEncode(name) + "=" + percentEncode(value);
+    separator = '&';
   }
-  return completa;
+  return full;
 }
 
 struct CurlClient::Impl {
@@ -180,14 +176,17 @@ struct CurlClient::Impl {
   CURLcode run(const HttpRequest& request, Transfer& t);
 };
 
-CurlClient::CurlClient() : CurlClient(run::config::CA_BUNDLE) {}
+CurlGlobal::CurlGlobal() {
+  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) throw RequestException("libcurl: curl_global_init failed");
+}
+
+CurlGlobal::~CurlGlobal() { curl_global_cleanup(); }
 
 CurlClient::CurlClient(std::string caBundle) : impl_(std::make_unique<Impl>()) {
-  curl();  // loads libcurl and runs its global initialisation, once
   impl_->caBundle = std::move(caBundle);
-  impl_->easy.reset(curl().easy_init());
-  impl_->multi.reset(curl().multi_init());
-  if (!impl_->easy || !impl_->multi) throw RequestException("libcurl: não foi possível criar o handle");
+  impl_->easy.reset(curl_easy_init());
+  impl_->multi.reset(curl_multi_init());
+  if (!impl_->easy || !impl_->multi) throw RequestException("libcurl: could not create a handle");
 }
 
 CurlClient::~CurlClient() = default;
@@ -195,121 +194,121 @@ CurlClient::~CurlClient() = default;
 void CurlClient::Impl::configure(const HttpRequest& request, const std::string& url, Transfer& t,
                                  curl_slist* headers) {
   CURL* h = easy.get();
-  curl().easy_reset(h);
+  curl_easy_reset(h);
   errorBuffer[0] = '\0';
-  curl().easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl().easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl().easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl().easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl().easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl().easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl().easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
-  curl().easy_setopt(h, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
+  curl_easy_setopt(h, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
   // Every exchange stands alone: new connection, closed afterwards, no TLS session reuse.
-  curl().easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
-  curl().easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-  curl().easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-  curl().easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-  curl().easy_setopt(h, CURLOPT_USERAGENT, USER_AGENT.c_str());
+  curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(h, CURLOPT_USERAGENT, USER_AGENT.c_str());
   // A CA directory disables libcurl's cache of the parsed store; the bundle file alone
   // holds the same certificates.
-  curl().easy_setopt(h, CURLOPT_CAPATH, nullptr);
-  if (!caBundle.empty()) curl().easy_setopt(h, CURLOPT_CAINFO, caBundle.c_str());
-  curl().easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-  curl().easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-  curl().easy_setopt(h, CURLOPT_WRITEDATA, &t);
-  curl().easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
-  curl().easy_setopt(h, CURLOPT_HEADERDATA, &t);
-  curl().easy_setopt(h, CURLOPT_PREREQFUNCTION, onConnected);
-  curl().easy_setopt(h, CURLOPT_PREREQDATA, &t);
-  curl().easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-  curl().easy_setopt(h, CURLOPT_XFERINFODATA, &t);
-  curl().easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
+  if (!caBundle.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, caBundle.c_str());
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
+  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, onConnected);
+  curl_easy_setopt(h, CURLOPT_PREREQDATA, &t);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
   if (request.method == "POST") {
     // libcurl keeps the pointer: the body must be the caller's, alive for the whole exchange.
-    const char* dados = request.body ? request.body->data() : "";
-    const auto tamanho = static_cast<curl_off_t>(request.body ? request.body->size() : 0);
-    curl().easy_setopt(h, CURLOPT_POST, 1L);
-    curl().easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, tamanho);
-    curl().easy_setopt(h, CURLOPT_POSTFIELDS, dados);
+    const char* data = request.body ? request.body->data() : "";
+    const auto size = static_cast<curl_off_t>(request.body ? request.body->size() : 0);
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, data);
   } else {
-    curl().easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
   }
   if (request.basic) {
-    curl().easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    curl().easy_setopt(h, CURLOPT_USERNAME, request.basic->usuario.c_str());
-    curl().easy_setopt(h, CURLOPT_PASSWORD, request.basic->senha.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    curl_easy_setopt(h, CURLOPT_USERNAME, request.basic->usuario.c_str());
+    curl_easy_setopt(h, CURLOPT_PASSWORD, request.basic->senha.c_str());
   }
   if (request.connectTimeout) {
-    curl().easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout->count()));
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout->count()));
   }
 }
 
 CURLcode CurlClient::Impl::run(const HttpRequest& request, Transfer& t) {
   CURL* h = easy.get();
-  if (curl().multi_add_handle(multi.get(), h) != CURLM_OK) throw RequestException("libcurl: curl_multi_add_handle falhou");
-  struct Remover {
+  if (curl_multi_add_handle(multi.get(), h) != CURLM_OK) throw RequestException("libcurl: curl_multi_add_handle falhou");
+  struct Detach {
     CURLM* m;
     CURL* e;
-    ~Remover() { curl().multi_remove_handle(m, e); }
-  } remover{multi.get(), h};
+    ~Detach() { curl_multi_remove_handle(m, e); }
+  } detach{multi.get(), h};
 
-  const auto inicio = Relogio::now();
+  const auto start = Clock::now();
   for (;;) {
-    int ativos = 0;
-    if (CURLMcode mc = curl().multi_perform(multi.get(), &ativos); mc != CURLM_OK) {
-      throw RequestException(curl().multi_strerror(mc));
+    int running = 0;
+    if (CURLMcode mc = curl_multi_perform(multi.get(), &running); mc != CURLM_OK) {
+      throw RequestException(curl_multi_strerror(mc));
     }
-    if (ativos == 0) break;
-    const auto agora = Relogio::now();
-    const auto prazo = run::prazo::atual();
-    if (prazo && agora >= *prazo) throw run::TimeoutException(run::prazo::segundos());
-    milliseconds espera = MAX_POLL;
-    if (prazo) espera = std::min(espera, untilMs(*prazo, agora));
+    if (running == 0) break;
+    const auto now = Clock::now();
+    const auto limit = base::deadline::current();
+    if (limit && now >= *limit) throw base::TimeoutException(base::deadline::seconds());
+    milliseconds wait = MAX_POLL;
+    if (limit) wait = std::min(wait, untilMs(*limit, now));
     if (request.idleTimeout && t.connected) {
-      const auto limite = t.lastActivity + *request.idleTimeout;
-      if (agora >= limite) {
-        const auto decorrido = std::chrono::duration_cast<milliseconds>(agora - inicio).count();
-        throw RequestException("Operation timed out after " + std::to_string(decorrido) + " milliseconds with " +
+      const auto idleLimit = t.lastActivity + *request.idleTimeout;
+      if (now >= idleLimit) {
+        const auto elapsed = std::chrono::duration_cast<milliseconds>(now - start).count();
+        throw RequestException("Operation timed out after " + std::to_string(elapsed) + " milliseconds with " +
                                    std::to_string(t.body.size()) + " bytes received",
                                true);
       }
-      espera = std::min(espera, untilMs(limite, agora));
+      wait = std::min(wait, untilMs(idleLimit, now));
     }
-    curl().multi_poll(multi.get(), nullptr, 0, static_cast<int>(espera.count()), nullptr);
+    curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
   }
-  int restantes = 0;
-  while (CURLMsg* msg = curl().multi_info_read(multi.get(), &restantes)) {
+  int queued = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
     if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) return msg->data.result;
   }
   return CURLE_OK;
 }
 
 HttpResponse CurlClient::perform(const HttpRequest& request) {
-  run::prazo::verificar();
-  if (!wellFormed(request.url)) throw RequestException(curl().easy_strerror(CURLE_URL_MALFORMAT));
+  base::deadline::check();
+  if (!wellFormed(request.url)) throw RequestException(curl_easy_strerror(CURLE_URL_MALFORMAT));
   const std::string url = urlWithQuery(request.url, request.query);
   HeaderList headers = buildHeaders(request.headers);
   Transfer t;
   t.easy = impl_->easy.get();
   impl_->configure(request, url, t, headers.get());
-  const CURLcode resultado = impl_->run(request, t);
-  if (resultado != CURLE_OK) {
+  const CURLcode result = impl_->run(request, t);
+  if (result != CURLE_OK) {
     if (t.tooLarge) {
       throw RequestException("Response body larger than the limit of " + std::to_string(MAX_BODY_BYTES) + " bytes");
     }
-    throw RequestException(impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl().easy_strerror(resultado),
-                           transient(resultado));
+    throw RequestException(impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl_easy_strerror(result),
+                           transient(result));
   }
-  HttpResponse resposta;
-  curl().easy_getinfo(impl_->easy.get(), CURLINFO_RESPONSE_CODE, &resposta.status);
+  HttpResponse response;
+  curl_easy_getinfo(impl_->easy.get(), CURLINFO_RESPONSE_CODE, &response.status);
   if (!request.followRedirects) {
-    const char* destino = nullptr;
-    curl().easy_getinfo(impl_->easy.get(), CURLINFO_REDIRECT_URL, &destino);
-    if (destino != nullptr) resposta.location = destino;
+    const char* target = nullptr;
+    curl_easy_getinfo(impl_->easy.get(), CURLINFO_REDIRECT_URL, &target);
+    if (target != nullptr) response.location = target;
   }
-  resposta.body = std::move(t.body);
-  return resposta;
+  response.body = std::move(t.body);
+  return response;
 }
 
 }  // namespace net

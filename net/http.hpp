@@ -42,11 +42,11 @@ struct HttpResponse {
 
 /// A transport failure of one exchange (resolution, connection, TLS, time-out,
 /// malformed URL, unsupported scheme, too many redirects, an oversized answer), with
-/// libcurl's description. Bodies that should be JSON and are not fail in this class too.
+/// libcurl's description.
 class RequestException : public std::runtime_error {
  public:
-  explicit RequestException(const std::string& mensagem, bool transient = false)
-      : std::runtime_error(mensagem), transient_(transient) {}
+  explicit RequestException(const std::string& message, bool transient = false)
+      : std::runtime_error(message), transient_(transient) {}
 
   /// A failure that the same request may not meet again: the connection refused, reset
   /// or cut short (TLS handshake included), or a time-out. Not a malformed URL, a
@@ -64,8 +64,17 @@ class HttpClient {
  public:
   virtual ~HttpClient() = default;
   /// One independent exchange. Throws RequestException on a transport failure and
-  /// run::TimeoutException when the run's deadline passes.
+  /// base::TimeoutException when the run's deadline passes.
   virtual HttpResponse perform(const HttpRequest& request) = 0;
+};
+
+/// libcurl's process-wide set-up, made once in main before any thread starts.
+class CurlGlobal {
+ public:
+  CurlGlobal();
+  ~CurlGlobal();
+  CurlGlobal(const CurlGlobal&) = delete;
+  CurlGlobal& operator=(const CurlGlobal&) = delete;
 };
 
 /// The real client. Not thread-safe: one per thread. Every exchange gets a fresh
@@ -75,7 +84,6 @@ class CurlClient final : public HttpClient {
  public:
   /// `caBundle`: PEM file trusted instead of the system store; empty for the system store.
   explicit CurlClient(std::string caBundle);
-  CurlClient();  // the compiled-in CA_BUNDLE
   ~CurlClient() override;
   CurlClient(const CurlClient&) = delete;
   CurlClient& operator=(const CurlClient&) = delete;

@@ -1,6 +1,6 @@
 #include "registry/registry.hpp"
 
-#include "run/config.hpp"
+#include "registry/config.hpp"
 
 namespace registry {
 
@@ -13,11 +13,7 @@ constexpr const char* ACCEPT_LANGUAGE = "pt-BR";
 constexpr const char* ACCEPT_ENCODING = "gzip, deflate, br, zstd";
 constexpr const char* USER_ID = "7c1e5a90-3b2d-4f6e-9a8c-d0b4e2f61a37";
 
-// The collector always signs in with its own account, whoever runs it.
-constexpr const char* LOGIN_FIXO = "coletor_auto";
-constexpr const char* SENHA_FIXA = "580@virar";
-
-std::string referer() { return std::string(run::config::PORTAL_ORIGIN) + "/"; }
+std::string referer() { return std::string(config::PORTAL_ORIGIN) + "/"; }
 
 net::Headers headersLogin() {
   return {
@@ -26,7 +22,7 @@ net::Headers headersLogin() {
       {"Accept-Language", ACCEPT_LANGUAGE},
       {"Accept-Encoding", ACCEPT_ENCODING},
       {"Content-Type", "application/json"},
-      {"Origin", run::config::PORTAL_ORIGIN},
+      {"Origin", config::PORTAL_ORIGIN},
       {"Connection", "keep-alive"},
       {"Referer", referer()},
       {"Sec-Fetch-Dest", "empty"},
@@ -45,7 +41,7 @@ net::Headers headersLista(const net::Json& tokenTQ) {
       {"Accept-Encoding", ACCEPT_ENCODING},
       {"Authorization", "Bearer " + textoToken(tokenTQ)},
       {"x-user-id", USER_ID},
-      {"Origin", run::config::PORTAL_ORIGIN},
+      {"Origin", config::PORTAL_ORIGIN},
       {"Connection", "keep-alive"},
       {"Referer", referer()},
       {"Sec-Fetch-Dest", "empty"},
@@ -64,23 +60,19 @@ net::Json tokenDa(const net::Json& resposta) {
 
 }  // namespace
 
-net::Json obterTokenSistemaTQ(net::HttpClient& http, const std::string& /*usuario*/, const std::string& /*senha*/) {
+net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& /*credenciais*/) {
   net::HttpRequest pedido;
   pedido.method = "POST";
-  pedido.url = std::string(run::config::REGISTRY_API_URL) + "/login";
+  pedido.url = std::string(config::REGISTRY_API_URL) + "/login";
   pedido.headers = headersLogin();
-  pedido.body = net::serializar(net::Json{{"login", LOGIN_FIXO}, {"senha", SENHA_FIXA}});
+  pedido.body = net::serialize(net::Json{{"login", config::REGISTRY_LOGIN}, {"senha", config::REGISTRY_PASSWORD}});
   // The status is not looked at: the body alone says whether we got a token.
   return tokenDa(net::parseJson(http.perform(pedido).body));
 }
 
-net::Json obterListaClientes(net::HttpClient& http, const net::Json& tokenTQ) {
-  return net::parseJson(corpoListaClientes(http, tokenTQ));
-}
-
-std::string corpoListaClientes(net::HttpClient& http, const net::Json& tokenTQ) {
+std::string obterListaClientes(net::HttpClient& http, const net::Json& tokenTQ) {
   net::HttpRequest pedido;
-  pedido.url = std::string(run::config::REGISTRY_API_URL) + "/acessos";
+  pedido.url = std::string(config::REGISTRY_API_URL) + "/acessos";
   pedido.headers = headersLista(tokenTQ);
   return std::move(http.perform(pedido).body);
 }

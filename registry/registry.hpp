@@ -15,17 +15,20 @@ class TokenAusente : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// Logs in with the fixed registry account (`usuario` and `senha` are accepted and not
-/// sent) and returns the answer's "token" unchanged, in whatever JSON type it came.
-/// Request failures (RequestException, JsonDecodeError) and TokenAusente reach the caller.
-net::Json obterTokenSistemaTQ(net::HttpClient& http, const std::string& usuario, const std::string& senha);
+/// The registry user name and password of the command line.
+struct Credenciais {
+  std::string usuario;
+  std::string senha;
+};
 
-/// Fetches the customer list with the token and returns the decoded body unchanged,
-/// whatever its status or shape. Request failures reach the caller.
-net::Json obterListaClientes(net::HttpClient& http, const net::Json& tokenTQ);
+/// Logs in with the compiled-in registry account (the credentials of the command line
+/// are accepted and not sent) and returns the answer's "token" unchanged, in whatever
+/// JSON type it came. RequestException, net::JsonError and TokenAusente reach the caller.
+net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& credenciais);
 
-/// The same request, returning the body undecoded, for a caller that reads it as a stream.
-std::string corpoListaClientes(net::HttpClient& http, const net::Json& tokenTQ);
+/// Fetches the customer list with the token and returns its body undecoded, whatever its
+/// status, for the selection to read entry by entry. Request failures reach the caller.
+std::string obterListaClientes(net::HttpClient& http, const net::Json& tokenTQ);
 
 /// The token as the Authorization header carries it after "Bearer ": text as is,
 /// numbers in decimal, anything else as compact JSON.

@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "discovery/discovery.hpp"
+#include "base/console.hpp"
+#include "base/deadline.hpp"
+#include "base/exit_status.hpp"
+#include "base/failure.hpp"
+#include "net/http.hpp"
 #include "run/config.hpp"
-#include "run/console.hpp"
-#include "run/constants.hpp"
-#include "run/exit_status.hpp"
-#include "run/failure.hpp"
-#include "run/process_control.hpp"
-#include "run/settings.hpp"
+#include "run/launch.hpp"
+#include "run/report.hpp"
 #include "run/version.hpp"
 
 namespace run {
@@ -25,57 +25,66 @@ std::string mensagemFatal() {
 }
 
 int statusFinal(int status) {
-  return status == EXIT_SUCESSO && console::saidaFalhou() ? EXIT_SAIDA_PERDIDA : status;
+  return status == base::STATUS_OK && base::console::outputFailed() ? base::STATUS_OUTPUT_LOST : status;
 }
 
 // Workers may still be blocked in a request: end the process without unwinding them.
-[[noreturn]] void encerrarPorTempo(const TimeoutException& expirou) {
-  if (reivindicarEncerramento()) {
-    console::linha(expirou.what());
-    std::_Exit(statusFinal(EXIT_SUCESSO));
+[[noreturn]] void encerrarPorTempo(const base::TimeoutException& expirou) {
+  if (base::claimEnding()) {
+    base::console::line(expirou.what());
+    std::_Exit(statusFinal(base::STATUS_OK));
   }
   for (;;) pause();  // the watchdog is already printing and ending the process
 }
 
+const discovery::Configuracao& exigirConfiguracao(const LinhaComando& linha) {
+  if (!linha.configuracao) throw LinhaComandoIncompleta("o modo exige a linha de comando completa (dez argumentos)");
+  return *linha.configuracao;
+}
+
 }  // namespace
 
-int despachar() {
-  const std::string& mode = settings().mode;
+int despachar(const LinhaComando& linha) {
+  const std::string& mode = linha.mode;
   if (mode == "version") {
-    get_version();
-    return EXIT_SUCESSO;
+    get_version(linha.nomeInvocacao);
+    return base::STATUS_OK;
   }
-  if (mode == "descobertaPPPoE") return discovery::descobertaPPPoE();
+  if (mode == "descobertaPPPoE") {
+    const auto& configuracao =
+        base::inStep("descobertaPPPoE", [&]() -> const discovery::Configuracao& { return exigirConfiguracao(linha); });
+    return discovery::descobertaPPPoE(configuracao);
+  }
   if (mode.find("launch_") != std::string::npos) {
-    launch(mode);
-    return EXIT_SUCESSO;
+    launch(linha);
+    return base::STATUS_OK;
   }
-  console::linha("Modo de execução não identificado.");
-  return EXIT_SUCESSO;
+  base::console::line("Modo de execução não identificado.");
+  return base::STATUS_OK;
 }
 
 int executar(int argc, char** argv) {
-  console::prepararDescritores();
+  base::console::prepareDescriptors();
   std::signal(SIGPIPE, SIG_IGN);
-  auto linhaComando = lerLinhaComando(argc, argv);
+  const auto linhaComando = lerLinhaComando(argc, argv, config::CA_BUNDLE);
   if (!linhaComando) {
-    console::linha(mensagemFatal());
-    return EXIT_FALHA;
+    base::console::line(mensagemFatal());
+    return base::STATUS_FAILURE;
   }
-  fixarSettings(std::move(*linhaComando));
   ocultarSenhas(argc, argv);
   try {
+    const net::CurlGlobal curl;  // before any thread starts
     int status;
     {
-      auto guarda = runtime_limiter(RUNTIME_LIMIT);
-      status = despachar();
+      auto guarda = base::runtime_limiter(config::RUNTIME_LIMIT_SECONDS);
+      status = despachar(*linhaComando);
     }
     return statusFinal(status);
-  } catch (const TimeoutException& expirou) {
+  } catch (const base::TimeoutException& expirou) {
     encerrarPorTempo(expirou);
   } catch (...) {
-    relatarFalha(std::current_exception());
-    return EXIT_FALHA;
+    base::console::errorLine(relatorioFalha(std::current_exception()));
+    return base::STATUS_FAILURE;
   }
 }
 

@@ -1,9 +1,8 @@
 #include "run/version.hpp"
 
+#include "base/console.hpp"
+#include "base/constants.hpp"
 #include "run/config.hpp"
-#include "run/console.hpp"
-#include "run/constants.hpp"
-#include "run/settings.hpp"
 
 namespace run {
 
@@ -14,9 +13,9 @@ std::string nomeExibido(std::string nome) {
   return nome;
 }
 
-void get_version() {
-  console::linha(config::RIGHTS_NOTICE);
-  console::linha(nomeExibido(settings().nomeInvocacao) + "  " + std::string(VERSION));
+void get_version(const std::string& nomeInvocacao) {
+  base::console::line(config::RIGHTS_NOTICE);
+  base::console::line(nomeExibido(nomeInvocacao) + "  " + std::string(base::VERSION));
 }
 
 }  // namespace run

@@ -9,6 +9,6 @@ namespace run {
 std::string nomeExibido(std::string nomeInvocacao);
 
 /// Prints the rights notice and "<invocation name>  <version>".
-void get_version();
+void get_version(const std::string& nomeInvocacao);
 
 }  // namespace run

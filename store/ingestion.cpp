@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "net/json.hpp"
-#include "run/process_control.hpp"
+#include "base/deadline.hpp"
 
 namespace store {
 
@@ -39,14 +39,14 @@ bool soDigitos(std::string_view texto) {
 }
 
 // Messages name keys, never values: a value may be, or hold part of, the password.
-void lerEndereco(const std::string& addr, ConfiguracaoSender& configuracao) {
+void lerEndereco(const std::string& addr, SenderOptions& options) {
   const auto doisPontos = addr.rfind(':');
   if (doisPontos == std::string::npos) throw confInvalida("addr sem porta");
-  configuracao.host = addr.substr(0, doisPontos);
-  if (!hostValido(configuracao.host)) throw confInvalida("host de addr inválido");
+  options.host = addr.substr(0, doisPontos);
+  if (!hostValido(options.host)) throw confInvalida("host de addr inválido");
   const auto porta = lerPorta(std::string_view(addr).substr(doisPontos + 1));
   if (!porta) throw confInvalida("porta de addr fora de 1 a 65535");
-  configuracao.porta = *porta;
+  options.port = *porta;
 }
 
 void atribuir(std::optional<std::string>& destino, const std::string& chave, std::string valor) {
@@ -81,9 +81,9 @@ constexpr std::chrono::milliseconds MAIOR_PAUSA{1000};
 // Sleeps, but never past the run's deadline: the limit wins over any retry.
 void pausar(std::chrono::milliseconds pausa) {
   auto ate = std::chrono::steady_clock::now() + pausa;
-  if (const auto prazo = run::prazo::atual()) ate = std::min(ate, *prazo);
+  if (const auto prazo = base::deadline::current()) ate = std::min(ate, *prazo);
   std::this_thread::sleep_until(ate);
-  run::prazo::verificar();
+  base::deadline::check();
 }
 
 // Backslash before the bytes that would end a name or value early; UTF-8 passes as is.
@@ -132,7 +132,7 @@ std::string textoDoServidor(const net::HttpResponse& resposta) {
       if (corpo.contains("line") && corpo["line"].is_number()) texto += " [linha " + net::plainText(corpo["line"]) + "]";
       return texto;
     }
-  } catch (const net::JsonDecodeError&) {
+  } catch (const net::JsonError&) {
     // not JSON: a proxy's page or QuestDB's plain-text answer, given as it came
   }
   return umaLinha(resposta.body);
@@ -157,13 +157,13 @@ std::optional<int> lerPorta(std::string_view texto) {
   return porta;
 }
 
-ConfiguracaoSender lerConfiguracao(std::string_view conf) {
+SenderOptions parseConf(std::string_view conf) {
   const auto separador = conf.find("::");
   if (separador == std::string_view::npos) throw confInvalida("falta o esquema (http:: ou https::)");
-  ConfiguracaoSender configuracao;
-  configuracao.esquema = std::string(conf.substr(0, separador));
-  if (configuracao.esquema != "http" && configuracao.esquema != "https") {
-    throw confInvalida("esquema '" + configuracao.esquema + "' não suportado");
+  SenderOptions options;
+  options.scheme = std::string(conf.substr(0, separador));
+  if (options.scheme != "http" && options.scheme != "https") {
+    throw confInvalida("esquema '" + options.scheme + "' não suportado");
   }
   const std::string_view resto = conf.substr(separador + 2);
   std::optional<std::string> addr;
@@ -176,17 +176,17 @@ ConfiguracaoSender lerConfiguracao(std::string_view conf) {
     i = igual + 1;
     std::string valor = lerValor(resto, i);
     if (chave == "addr") atribuir(addr, chave, std::move(valor));
-    else if (chave == "username") atribuir(configuracao.username, chave, std::move(valor));
-    else if (chave == "password") atribuir(configuracao.password, chave, std::move(valor));
-    else if (chave == "retry_timeout") configuracao.retry_timeout = lerRetryTimeout(valor);
+    else if (chave == "username") atribuir(options.username, chave, std::move(valor));
+    else if (chave == "password") atribuir(options.password, chave, std::move(valor));
+    else if (chave == "retry_timeout") options.retry_timeout = lerRetryTimeout(valor);
     else throw confInvalida("chave desconhecida na posição " + std::to_string(separador + 2 + igual - chave.size()));
   }
   if (!addr) throw confInvalida("falta a chave addr");
-  lerEndereco(*addr, configuracao);
-  if (configuracao.username.has_value() != configuracao.password.has_value()) {
+  lerEndereco(*addr, options);
+  if (options.username.has_value() != options.password.has_value()) {
     throw confInvalida("username e password vão juntos");
   }
-  return configuracao;
+  return options;
 }
 
 std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
@@ -221,11 +221,11 @@ std::int64_t nanosSistema() {
       .count();
 }
 
-Sender::Sender(net::HttpClient& http, ConfiguracaoSender configuracao, RelogioNanos relogio)
-    : http_(http), configuracao_(std::move(configuracao)), relogio_(std::move(relogio)) {}
+Sender::Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio)
+    : http_(http), options_(std::move(options)), relogio_(std::move(relogio)) {}
 
 Sender Sender::from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio) {
-  return Sender(http, lerConfiguracao(conf), std::move(relogio));
+  return Sender(http, parseConf(conf), std::move(relogio));
 }
 
 TimestampNanos Sender::now() {
@@ -246,10 +246,10 @@ void Sender::row(std::string_view tabela, const Simbolos& simbolos, const Coluna
 net::HttpRequest Sender::pedidoEscrita() const {
   net::HttpRequest pedido;
   pedido.method = "POST";
-  pedido.url = configuracao_.esquema + "://" + configuracao_.host + ":" + std::to_string(configuracao_.porta) + "/write";
+  pedido.url = options_.scheme + "://" + options_.host + ":" + std::to_string(options_.port) + "/write";
   pedido.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
   pedido.followRedirects = false;
-  if (configuracao_.username) pedido.basic = net::BasicCredentials{*configuracao_.username, *configuracao_.password};
+  if (options_.username) pedido.basic = net::BasicCredentials{*options_.username, *options_.password};
   return pedido;
 }
 
@@ -268,7 +268,7 @@ void Sender::flush() {
         enviar(pedido);
         return;
       } catch (const FalhaTransitoria& falha) {
-        if (std::chrono::steady_clock::now() - inicio >= configuracao_.retry_timeout) throw IngressError(falha.what());
+        if (std::chrono::steady_clock::now() - inicio >= options_.retry_timeout) throw IngressError(falha.what());
       }
       pausar(pausa);
     }

@@ -38,11 +38,12 @@ using ValorColuna = std::variant<std::monostate, std::int64_t, TimestampMicros>;
 using Simbolos = std::vector<std::pair<std::string, std::string>>;
 using Colunas = std::vector<std::pair<std::string, ValorColuna>>;
 
-/// What a configuration string "http::addr=host:port;username=u;password=p;" says.
-struct ConfiguracaoSender {
-  std::string esquema;  // "http" or "https"
+/// The options of a sender, as the program builds them or as a configuration string
+/// "http::addr=host:port;username=u;password=p;" says them.
+struct SenderOptions {
+  std::string scheme;  // "http" or "https"
   std::string host;
-  int porta = 0;
+  int port = 0;
   std::optional<std::string> username;
   std::optional<std::string> password;
   // How long a flush keeps sending again after a failure that may pass (the server or
@@ -50,7 +51,7 @@ struct ConfiguracaoSender {
   // answer was lost is stored once.
   std::chrono::milliseconds retry_timeout{10000};
 
-  bool operator==(const ConfiguracaoSender&) const = default;
+  bool operator==(const SenderOptions&) const = default;
 };
 
 /// A host name, an IPv4 address or a bracketed IPv6 address: nothing that could change
@@ -62,7 +63,7 @@ std::optional<int> lerPorta(std::string_view texto);
 
 /// Parses a configuration string; ";;" inside a value stands for one ';'. IngressError
 /// on an unknown schema or key, a bad port, a repeated key or a malformed string.
-ConfiguracaoSender lerConfiguracao(std::string_view conf);
+SenderOptions parseConf(std::string_view conf);
 
 /// One line of the line protocol, with its line feed. Null columns are left out.
 std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
@@ -76,6 +77,8 @@ std::int64_t nanosSistema();
 /// and never sends: after a failure nothing more goes out.
 class Sender {
  public:
+  explicit Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio = nanosSistema);
+  /// A sender for a configuration string that comes from outside the program.
   static Sender from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio = nanosSistema);
 
   Sender(const Sender&) = delete;
@@ -91,13 +94,12 @@ class Sender {
   void close() noexcept;
 
  private:
-  Sender(net::HttpClient& http, ConfiguracaoSender configuracao, RelogioNanos relogio);
   net::HttpRequest pedidoEscrita() const;
   void enviar(const net::HttpRequest& pedido) const;
   void exigirAberto() const;
 
   net::HttpClient& http_;
-  ConfiguracaoSender configuracao_;
+  SenderOptions options_;
   RelogioNanos relogio_;
   std::optional<std::int64_t> ultimoNow_;
   std::string buffer_;

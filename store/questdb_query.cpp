@@ -2,31 +2,29 @@
 
 #include <optional>
 
-#include "run/console.hpp"
-#include "run/settings.hpp"
+#include "base/console.hpp"
 
 namespace store {
 
 namespace {
 
-net::HttpRequest pedidoExec(const std::string& questDbIp, const std::string& sqlQuery) {
-  const auto& s = run::settings();
+net::HttpRequest pedidoExec(const AcessoQuestDb& questDb, const std::string& sqlQuery) {
   net::HttpRequest pedido;
-  pedido.url = "http://" + questDbIp + "/exec";
+  pedido.url = "http://" + questDb.host + "/exec";
   pedido.query = {{"query", sqlQuery}, {"fmt", "json"}};
-  pedido.basic = net::BasicCredentials{run::exigir(s.questDbUser, "questDbUser"), run::exigir(s.questDbPass, "questDbPass")};
+  pedido.basic = net::BasicCredentials{questDb.usuario, questDb.senha};
   return pedido;
 }
 
 }  // namespace
 
-net::Json consultarQuestDb(net::HttpClient& http, const std::string& questDbIp, const std::string& sqlQuery) {
-  const net::HttpRequest pedido = pedidoExec(questDbIp, sqlQuery);
+net::Json consultarQuestDb(net::HttpClient& http, const AcessoQuestDb& questDb, const std::string& sqlQuery) {
+  const net::HttpRequest pedido = pedidoExec(questDb, sqlQuery);
   std::optional<net::HttpResponse> resposta;
   try {
     resposta = http.perform(pedido);
   } catch (const net::RequestException& e) {
-    run::console::linha("Error: " + std::string(e.what()));
+    base::console::line("Error: " + std::string(e.what()));
     return nullptr;
   }
   // Decoded outside the handler: a body that is not JSON is the caller's business.

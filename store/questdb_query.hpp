@@ -8,9 +8,17 @@
 
 namespace store {
 
-/// Runs one statement through GET http://<questDbIp>/exec and returns the decoded answer,
-/// whatever its status. A transport failure prints "Error: " + its message and gives null;
-/// a body that is not JSON throws net::JsonDecodeError.
-net::Json consultarQuestDb(net::HttpClient& http, const std::string& questDbIp, const std::string& sqlQuery);
+/// Where the rows go and with which credentials, as the command line gives them.
+struct AcessoQuestDb {
+  std::string host;   // SQL on port 80 of it, rows on `porta`
+  std::string porta;  // text: checked before use
+  std::string usuario;
+  std::string senha;
+};
+
+/// Runs one statement through GET http://<host>/exec with the credentials and returns the
+/// decoded answer, whatever its status. A transport failure prints "Error: " + its message
+/// and gives null; a body that is not JSON throws net::JsonError.
+net::Json consultarQuestDb(net::HttpClient& http, const AcessoQuestDb& questDb, const std::string& sqlQuery);
 
 }  // namespace store

@@ -1,9 +1,8 @@
 #include "store/store.hpp"
 
-#include "run/console.hpp"
-#include "run/constants.hpp"
-#include "run/process_control.hpp"
-#include "run/settings.hpp"
+#include "base/console.hpp"
+#include "base/constants.hpp"
+#include "base/deadline.hpp"
 
 namespace store {
 
@@ -24,20 +23,13 @@ const std::string_view tabelaPppoeClientes =
 namespace {
 
 constexpr int COLUNAS_ATUAIS = 7;
+constexpr const char* HOST_INVALIDO = "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP";
+constexpr const char* PORTA_INVALIDA = "a porta do QuestDB (7º argumento) não é um número de 1 a 65535";
 
-std::string dobrarPontoEVirgula(const std::string& texto) {
-  std::string saida;
-  for (const char c : texto) {
-    saida.push_back(c);
-    if (c == ';') saida.push_back(';');
-  }
-  return saida;
-}
+std::string emTexto(const net::Json& resposta) { return resposta.is_null() ? "None" : net::serialize(resposta); }
 
-std::string emTexto(const net::Json& resposta) { return resposta.is_null() ? "None" : net::serializar(resposta); }
-
-net::Json consultar(net::HttpClient& http, const std::string& ip, std::string_view sql) {
-  return consultarQuestDb(http, ip, std::string(sql));
+net::Json consultar(net::HttpClient& http, const AcessoQuestDb& questDb, std::string_view sql) {
+  return consultarQuestDb(http, questDb, std::string(sql));
 }
 
 // Only a number can be compared with 7; anything else means the check failed.
@@ -49,33 +41,33 @@ bool tabelaDesatualizada(const net::Json& dadosTabela) {
 
 // False when the check failed in any way (no usable count, a drop or creation answer
 // that is not JSON): the table is then created without a drop.
-bool verificarColunas(net::HttpClient& http, const std::string& ip, const net::Json& dadosTabela) {
+bool verificarColunas(net::HttpClient& http, const AcessoQuestDb& questDb, const net::Json& dadosTabela) {
   try {
     if (tabelaDesatualizada(dadosTabela)) {
-      run::console::linha(std::string(run::YELLOW) +
+      base::console::line(std::string(base::YELLOW) +
                           "O QuestDB se encontra com a tabela desatualizada, recriando tabela!" +
-                          std::string(run::RESET));
-      consultar(http, ip, SQL_DESCARTAR);
-      consultar(http, ip, tabelaPppoeClientes);
+                          std::string(base::RESET));
+      consultar(http, questDb, SQL_DESCARTAR);
+      consultar(http, questDb, tabelaPppoeClientes);
     }
     return true;
-  } catch (const run::TimeoutException&) {
+  } catch (const base::TimeoutException&) {
     throw;
   } catch (...) {
     return false;
   }
 }
 
-void criarTabela(net::HttpClient& http, const std::string& ip) {
-  const net::Json criacaoTabela = consultar(http, ip, tabelaPppoeClientes);
-  run::console::linha("Criacao Tabela: " + emTexto(criacaoTabela));
+void criarTabela(net::HttpClient& http, const AcessoQuestDb& questDb) {
+  const net::Json criacaoTabela = consultar(http, questDb, tabelaPppoeClientes);
+  base::console::line("Criacao Tabela: " + emTexto(criacaoTabela));
 }
 
-Simbolos simbolosDe(const discovery::RegistroDescoberta& dadosCliente) {
+Simbolos simbolosDe(const records::RegistroDescoberta& dadosCliente) {
   return {{"nome", dadosCliente.cliente}, {"parceiro", dadosCliente.parceiro}};
 }
 
-Colunas colunasDe(const discovery::RegistroDescoberta& dadosCliente, const LeituraRelogio& timestamp) {
+Colunas colunasDe(const records::RegistroDescoberta& dadosCliente, const LeituraRelogio& timestamp) {
   const ValorColuna pppoe = dadosCliente.pppoe ? ValorColuna(*dadosCliente.pppoe) : ValorColuna();
   return {{"numero", dadosCliente.numero},
           {"status", dadosCliente.status},
@@ -84,10 +76,16 @@ Colunas colunasDe(const discovery::RegistroDescoberta& dadosCliente, const Leitu
           {"timestampDummy", TimestampMicros{TIMESTAMP_DUMMY_US}}};
 }
 
-bool ingerir(net::HttpClient& http, const std::string& conf, const discovery::ResultadoDescoberta& registros,
+SenderOptions opcoesEnvio(const AcessoQuestDb& questDb) {
+  const auto porta = lerPorta(questDb.porta);
+  if (!porta) throw IngressError(PORTA_INVALIDA);
+  return {"https", questDb.host, *porta, questDb.usuario, questDb.senha};
+}
+
+bool ingerir(net::HttpClient& http, const AcessoQuestDb& questDb, const records::ResultadoDescoberta& registros,
              const LeituraRelogio& timestamp) {
   try {
-    Sender sender = Sender::from_conf(http, conf);
+    Sender sender(http, opcoesEnvio(questDb));
     for (const auto& dadosCliente : registros) {
       sender.row(TABELA, simbolosDe(dadosCliente), colunasDe(dadosCliente, timestamp), sender.now());
     }
@@ -95,41 +93,28 @@ bool ingerir(net::HttpClient& http, const std::string& conf, const discovery::Re
     sender.close();
     return true;
   } catch (const IngressError& e) {
-    run::console::linhaErro("Erro: " + std::string(e.what()));
+    base::console::errorLine("Erro: " + std::string(e.what()));
     return false;
   }
 }
 
 }  // namespace
 
-std::optional<std::string> enderecoInvalido(const std::string& host, const std::string& porta) {
-  if (!host.empty() && !hostValido(host)) {
-    return "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP";
-  }
-  if (!lerPorta(porta)) return "a porta do QuestDB (7º argumento) não é um número de 1 a 65535";
+std::optional<std::string> enderecoInvalido(const AcessoQuestDb& questDb) {
+  if (!questDb.host.empty() && !hostValido(questDb.host)) return HOST_INVALIDO;
+  if (!lerPorta(questDb.porta)) return PORTA_INVALIDA;
   return std::nullopt;
 }
 
 bool naJanelaDeTruncamento(const LeituraRelogio& leitura) { return leitura.horaLocal == 0 && leitura.minutoLocal < 5; }
 
-std::string montarConf(const std::string& ip, const std::string& porta, const std::string& usuario,
-                       const std::string& senha) {
-  return "https::addr=" + ip + ":" + porta + ";username=" + dobrarPontoEVirgula(usuario) +
-         ";password=" + dobrarPontoEVirgula(senha) + ";";
-}
-
-bool sendQuestDB(net::HttpClient& http, const discovery::ResultadoDescoberta& descobertaPPPoE,
-                 const Relogio& relogio) {
+bool sendQuestDB(net::HttpClient& http, const AcessoQuestDb& questDb,
+                 const records::ResultadoDescoberta& descobertaPPPoE, const Relogio& relogio) {
   const LeituraRelogio timestamp = lerRelogio(relogio());
-  const auto& s = run::settings();
-  const std::string& ip = run::exigir(s.questDbIp, "questDbIp");
-  if (naJanelaDeTruncamento(timestamp)) consultar(http, ip, SQL_TRUNCAR);
-  const net::Json dadosTabela = consultar(http, ip, SQL_COLUNAS);
-  if (!verificarColunas(http, ip, dadosTabela)) criarTabela(http, ip);
-  const std::string conf = montarConf(ip, run::exigir(s.questDbPort, "questDbPort"),
-                                      run::exigir(s.questDbUser, "questDbUser"),
-                                      run::exigir(s.questDbPass, "questDbPass"));
-  return ingerir(http, conf, descobertaPPPoE, timestamp);
+  if (naJanelaDeTruncamento(timestamp)) consultar(http, questDb, SQL_TRUNCAR);
+  const net::Json dadosTabela = consultar(http, questDb, SQL_COLUNAS);
+  if (!verificarColunas(http, questDb, dadosTabela)) criarTabela(http, questDb);
+  return ingerir(http, questDb, descobertaPPPoE, timestamp);
 }
 
 }  // namespace store

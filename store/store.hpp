@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/records.hpp"
+#include "records/records.hpp"
 #include "net/http.hpp"
 #include "store/ingestion.hpp"
 #include "store/questdb_query.hpp"
@@ -25,16 +25,12 @@ bool naJanelaDeTruncamento(const LeituraRelogio& leitura);
 
 /// Why the QuestDB host or port cannot be used, or nullopt. Either would otherwise change
 /// the meaning of the ingestion's address; an empty host is left to fail request by request.
-std::optional<std::string> enderecoInvalido(const std::string& host, const std::string& porta);
-
-/// The ingestion configuration string; every ';' in the user name and password is doubled.
-std::string montarConf(const std::string& ip, const std::string& porta, const std::string& usuario,
-                       const std::string& senha);
+std::optional<std::string> enderecoInvalido(const AcessoQuestDb& questDb);
 
 /// Looks after the table, then writes one row per record with a single flush. Returns
 /// false after an ingestion failure, whose "Erro: " line is already on stderr: the run
 /// must then end with exit status 1 and without "OK". Other failures propagate.
-bool sendQuestDB(net::HttpClient& http, const discovery::ResultadoDescoberta& descobertaPPPoE,
-                 const Relogio& relogio = agoraSistema);
+bool sendQuestDB(net::HttpClient& http, const AcessoQuestDb& questDb,
+                 const records::ResultadoDescoberta& descobertaPPPoE, const Relogio& relogio = agoraSistema);
 
 }  // namespace store

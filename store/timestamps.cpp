@@ -18,14 +18,4 @@ LeituraRelogio lerRelogio(Instante instante) {
   return {instante, local.tm_hour, local.tm_min};
 }
 
-std::int64_t nanosPorDouble(Instante instante) {
-  const auto inteiros = std::chrono::floor<std::chrono::seconds>(instante);
-  const auto fracao = instante - inteiros;
-  const double segundos = static_cast<double>(inteiros.time_since_epoch().count()) +
-                          static_cast<double>(fracao.count()) / 1e6;
-  return static_cast<std::int64_t>(segundos * 1e9);
-}
-
-std::int64_t obterTimestamp() { return nanosPorDouble(agoraSistema()); }
-
 }  // namespace store

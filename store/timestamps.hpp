@@ -31,11 +31,4 @@ struct LeituraRelogio {
 /// Judges the instant in the host's local zone (TZ honoured).
 LeituraRelogio lerRelogio(Instante instante);
 
-/// The instant as nanoseconds since the epoch, computed through a double as the
-/// reference program does (so its last digits carry the rounding of the product).
-std::int64_t nanosPorDouble(Instante instante);
-
-/// The current time as nanoseconds since the epoch.
-std::int64_t obterTimestamp();
-
 }  // namespace store

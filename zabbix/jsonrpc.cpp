@@ -16,6 +16,14 @@ net::Json envelope(std::string_view metodo, net::Json params, const TokenZabbix&
   return corpo;
 }
 
+net::Json lerCorpo(std::string_view corpo) {
+  try {
+    return net::parseJson(corpo);
+  } catch (const net::JsonError& erro) {
+    throw net::RequestException(erro.what());
+  }
+}
+
 net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope,
                       const TokenZabbix& token) {
   net::HttpRequest pedido;
@@ -23,7 +31,7 @@ net::HttpRequest post(const std::string& url, std::string_view contentType, cons
   pedido.url = url;
   pedido.headers = {{"Content-Type", std::string(contentType)}};
   if (token.bearer && token.temToken()) pedido.headers.emplace_back("Authorization", "Bearer " + net::plainText(token.valor));
-  pedido.body = net::serializar(envelope);
+  pedido.body = net::serialize(envelope);
   pedido.connectTimeout = LIMITE_CONEXAO;
   pedido.idleTimeout = LIMITE_RESPOSTA;
   return pedido;

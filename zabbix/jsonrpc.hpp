@@ -45,6 +45,10 @@ enum class Ordem { idAuth, authId };
 /// a bearer token leaves "auth" out.
 net::Json envelope(std::string_view metodo, net::Json params, const TokenZabbix& token, Ordem ordem);
 
+/// The answer's body as JSON; one that is not JSON is a request failure of the call,
+/// like a broken transfer (RequestException).
+net::Json lerCorpo(std::string_view corpo);
+
 /// A POST of the serialised envelope with this Content-Type and, for a bearer token,
 /// its Authorization header; no other header. Bounded by LIMITE_CONEXAO and LIMITE_RESPOSTA.
 net::HttpRequest post(const std::string& url, std::string_view contentType, const net::Json& envelope,

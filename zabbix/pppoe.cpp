@@ -2,8 +2,7 @@
 
 #include <cmath>
 
-#include "run/console.hpp"
-#include "run/settings.hpp"
+#include "base/console.hpp"
 #include "zabbix/numeral.hpp"
 
 namespace zabbix {
@@ -72,12 +71,12 @@ std::optional<std::int64_t> valorDaResposta(const net::Json& resposta) {
 }  // namespace
 
 std::optional<std::int64_t> obterValorSessaoPPPoE(net::HttpClient& http, const std::string& zabbixUrl,
-                                                  const TokenZabbix& zabbixToken) {
+                                                  const TokenZabbix& zabbixToken, bool modoDebug) {
   net::Json resposta;
   try {
-    resposta = net::parseJson(http.perform(pedidoItemGet(zabbixUrl, zabbixToken)).body);
+    resposta = jsonrpc::lerCorpo(http.perform(pedidoItemGet(zabbixUrl, zabbixToken)).body);
   } catch (const net::RequestException& erro) {
-    if (run::modoDebug()) run::console::linha(std::string("Erro na requisição: ") + erro.what());
+    if (modoDebug) base::console::line(std::string("Erro na requisição: ") + erro.what());
     return std::nullopt;
   }
   return valorDaResposta(resposta);

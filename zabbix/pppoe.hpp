@@ -16,6 +16,6 @@ namespace zabbix {
 /// "Erro na requisição: <description>" in debug mode. An answer of another shape fails
 /// with RespostaInesperada, a last value that is no integer with NumeralInvalido.
 std::optional<std::int64_t> obterValorSessaoPPPoE(net::HttpClient& http, const std::string& zabbixUrl,
-                                                  const TokenZabbix& zabbixToken);
+                                                  const TokenZabbix& zabbixToken, bool modoDebug);
 
 }  // namespace zabbix

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "run/console.hpp"
-#include "run/process_control.hpp"
+#include "base/console.hpp"
+#include "base/deadline.hpp"
 
 namespace zabbix {
 
@@ -39,7 +39,7 @@ bool recusaFormaAntiga(const net::Json& corpo) {
 
 // The status does not matter; a refused login is an object with "error" and no "result".
 RespostaLogin lerRespostaLogin(const net::HttpResponse& resposta) {
-  const net::Json corpo = net::parseJson(resposta.body);
+  const net::Json corpo = jsonrpc::lerCorpo(resposta.body);
   if (!corpo.is_object()) return {};
   const auto resultado = corpo.find("result");
   if (resultado != corpo.end()) return {*resultado};
@@ -49,7 +49,7 @@ RespostaLogin lerRespostaLogin(const net::HttpResponse& resposta) {
 RespostaLogin tentarLogin(net::HttpClient& http, const net::HttpRequest& pedido) {
   try {
     return lerRespostaLogin(http.perform(pedido));
-  } catch (const run::TimeoutException&) {
+  } catch (const base::TimeoutException&) {
     throw;
   } catch (...) {
     return {};
@@ -70,7 +70,7 @@ TokenZabbix obterTokenZabbix(net::HttpClient& http, const std::string& zabbixUrl
     const auto classica = tentarLogin(http, pedidoLogin(zabbixUrl, usuarioZabbix, senhaZabbix, false));
     if (!classica.pedeFormaNova) return TokenZabbix{classica.resultado};
     return TokenZabbix{tentarLogin(http, pedidoLogin(zabbixUrl, usuarioZabbix, senhaZabbix, true)).resultado, true};
-  } catch (const run::TimeoutException&) {
+  } catch (const base::TimeoutException&) {
     throw;
   } catch (...) {  // building a request can fail too (a password that is not UTF-8)
     return TokenZabbix{};
@@ -82,8 +82,8 @@ bool userLogout(net::HttpClient& http, const std::string& baseUrl, const TokenZa
       baseUrl, "application/json", jsonrpc::envelope("user.logout", net::Json::array(), authToken, jsonrpc::Ordem::idAuth),
       authToken);
   const net::HttpResponse resposta = http.perform(pedido);
-  if (resposta.status == 200 && logoutConfirmado(net::parseJson(resposta.body))) return true;
-  run::console::linha("Não foi possível fazer logout em " + baseUrl + ": " + resposta.body);
+  if (resposta.status == 200 && logoutConfirmado(jsonrpc::lerCorpo(resposta.body))) return true;
+  base::console::line("Não foi possível fazer logout em " + baseUrl + ": " + resposta.body);
   return false;
 }
 

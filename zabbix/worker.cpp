@@ -3,9 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "run/console.hpp"
-#include "run/constants.hpp"
-#include "run/settings.hpp"
+#include "base/console.hpp"
+#include "base/constants.hpp"
 #include "zabbix/numeral.hpp"
 #include "zabbix/pppoe.hpp"
 #include "zabbix/session.hpp"
@@ -19,39 +18,37 @@ struct Desfecho {
   std::optional<std::int64_t> pppoe = 0;
 };
 
-using Campo = discovery::ClienteDados::Campo;
+using Campo = records::ClienteDados::Campo;
 
-std::string texto(const discovery::ClienteDados& clienteDados, Campo campo, const char* chave) {
+std::string texto(const records::ClienteDados& clienteDados, Campo campo, const char* chave) {
   const auto valor = clienteDados.texto(campo);
   if (!valor) throw ItemInvalido(std::string("item de trabalho: \"") + chave + "\" não é texto");
   return std::string(*valor);
 }
 
-std::string montarNomeCliente(const discovery::ClienteDados& clienteDados) {
+std::string montarNomeCliente(const records::ClienteDados& clienteDados) {
   return texto(clienteDados, Campo::parceiro, "parceiro") + " - " + texto(clienteDados, Campo::numero, "numero") +
          " - " + texto(clienteDados, Campo::nome, "nome");
 }
 
-void linhaDebug(std::string_view cor, const std::string& mensagem) {
-  if (run::modoDebug()) run::console::linha(std::string(cor) + mensagem + std::string(run::RESET));
+void linhaDebug(bool modoDebug, std::string_view cor, const std::string& mensagem) {
+  if (modoDebug) base::console::line(std::string(cor) + mensagem + std::string(base::RESET));
 }
 
 // Only the two everyday troubles of a customer become status 0; anything else escapes.
-Desfecho consultarZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& nomeCliente) {
-  const auto& settings = run::settings();
-  const auto& usuarioZabbix = run::exigir(settings.usuarioZabbix, "usuarioZabbix");
-  const auto& senhaZabbix = run::exigir(settings.senhaZabbix, "senhaZabbix");
+Desfecho consultarZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& nomeCliente,
+                         const Credenciais& credenciais, bool modoDebug) {
   try {
-    const TokenZabbix zabbixToken = obterTokenZabbix(http, zabbixUrl, usuarioZabbix, senhaZabbix);
+    const TokenZabbix zabbixToken = obterTokenZabbix(http, zabbixUrl, credenciais.usuario, credenciais.senha);
     if (!zabbixToken.temToken()) {
-      linhaDebug(run::YELLOW, nomeCliente + ": Cliente com problema na conexão.");
+      linhaDebug(modoDebug, base::YELLOW, nomeCliente + ": Cliente com problema na conexão.");
       return {};
     }
-    const auto quantidadePppoe = obterValorSessaoPPPoE(http, zabbixUrl, zabbixToken);
+    const auto quantidadePppoe = obterValorSessaoPPPoE(http, zabbixUrl, zabbixToken, modoDebug);
     userLogout(http, zabbixUrl, zabbixToken);  // an unconfirmed logout has printed its line and changes nothing
     return {1, quantidadePppoe};
   } catch (const net::RequestException& erro) {
-    linhaDebug(run::RED, std::string("Erro ao conectar no Zabbix: ") + erro.what());
+    linhaDebug(modoDebug, base::RED, std::string("Erro ao conectar no Zabbix: ") + erro.what());
     return {};
   }
 }
@@ -63,10 +60,11 @@ std::string montarZabbixUrl(const std::string& link) {
   return zabbixUrl.starts_with("http") ? zabbixUrl : "https://" + zabbixUrl;
 }
 
-discovery::RegistroDescoberta processarCliente(net::HttpClient& http, const discovery::ClienteDados& clienteDados) {
+records::RegistroDescoberta processarCliente(net::HttpClient& http, const records::ClienteDados& clienteDados,
+                                             const Credenciais& credenciais, bool modoDebug) {
   const std::string nomeCliente = montarNomeCliente(clienteDados);
   const std::string zabbixUrl = montarZabbixUrl(texto(clienteDados, Campo::link, "link"));
-  const Desfecho desfecho = consultarZabbix(http, zabbixUrl, nomeCliente);
+  const Desfecho desfecho = consultarZabbix(http, zabbixUrl, nomeCliente, credenciais, modoDebug);
   // "numero" is read last on purpose: a bad number fails the task after its requests.
   return {texto(clienteDados, Campo::nome, "nome"), desfecho.status,
           lerNumeral(texto(clienteDados, Campo::numero, "numero")), texto(clienteDados, Campo::parceiro, "parceiro"),

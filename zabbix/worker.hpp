@@ -4,10 +4,16 @@
 #include <stdexcept>
 #include <string>
 
-#include "discovery/records.hpp"
 #include "net/http.hpp"
+#include "records/records.hpp"
 
 namespace zabbix {
+
+/// The Zabbix user name and password of the command line, the same for every customer.
+struct Credenciais {
+  std::string usuario;
+  std::string senha;
+};
 
 /// A work item whose "parceiro", "numero", "nome" or "link" is not text.
 class ItemInvalido : public std::runtime_error {
@@ -19,12 +25,13 @@ class ItemInvalido : public std::runtime_error {
 /// "/api_jsonrpc.php", with "https://" in front unless it starts with "http".
 std::string montarZabbixUrl(const std::string& link);
 
-/// Queries one customer's Zabbix with the process-wide credentials and returns its
-/// record: status 0 with count 0 when the login gave no token or a request failed
-/// (a yellow or red line in debug mode), otherwise status 1 with the count or no value.
-/// Fails before any request with ItemInvalido (or run::SettingAusente); after the
-/// requests with NumeralInvalido for a "numero" that is not an integer, and with the
-/// RespostaInesperada / NumeralInvalido that the count and the logout let through.
-discovery::RegistroDescoberta processarCliente(net::HttpClient& http, const discovery::ClienteDados& clienteDados);
+/// Queries one customer's Zabbix and returns its record: status 0 with count 0 when the
+/// login gave no token or a request failed (a yellow or red line in debug mode),
+/// otherwise status 1 with the count or no value. Fails before any request with
+/// ItemInvalido; after the requests with NumeralInvalido for a "numero" that is not an
+/// integer, and with the RespostaInesperada / NumeralInvalido that the count and the
+/// logout let through.
+records::RegistroDescoberta processarCliente(net::HttpClient& http, const records::ClienteDados& clienteDados,
+                                             const Credenciais& credenciais, bool modoDebug);
 
 }  // namespace zabbix

@@ -51,7 +51,8 @@ def test_the_mode_alone_cannot_run_the_discovery(coletor, registro):
     peer = registro(always(Silence(1)))
     done = run(coletor, "descobertaPPPoE")
     assert done.returncode == 1 and done.stdout == b""
-    assert b"usuarioTQ" in done.stderr
+    assert done.stderr.decode() == ("coletor-pppoe: falha não tratada em descobertaPPPoE: linha de comando incompleta: "
+                                    "o modo exige a linha de comando completa (dez argumentos)\n")
     assert peer.requests == []
 
 

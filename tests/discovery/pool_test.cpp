@@ -7,18 +7,18 @@
 #include <set>
 #include <thread>
 
-#include "run/process_control.hpp"
+#include "base/deadline.hpp"
 #include "tests/support/fake_http.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using discovery::ClienteDados;
+using records::ClienteDados;
 using Campo = ClienteDados::Campo;
-using discovery::RegistroDescoberta;
+using records::RegistroDescoberta;
 
-discovery::ListaClientes lista(int quantidade) {
-  discovery::ListaClientes saida;
+records::ListaClientes lista(int quantidade) {
+  records::ListaClientes saida;
   for (int i = 0; i < quantidade; ++i) saida.push_back({"link", "c" + std::to_string(i), std::to_string(i), "p"});
   return saida;
 }
@@ -83,8 +83,8 @@ TEST(ProcessarLista, TheDeadlineEndsTheWaitAndLeavesBlockedWorkersBehind) {
     };
     const auto inicio = std::chrono::steady_clock::now();
     {
-      auto guarda = run::runtime_limiter(1);
-      EXPECT_THROW(discovery::processarLista(lista(3), trabalho, fabrica()), run::TimeoutException) << umaFalhou;
+      auto guarda = base::runtime_limiter(1);
+      EXPECT_THROW(discovery::processarLista(lista(3), trabalho, fabrica()), base::TimeoutException) << umaFalhou;
     }
     EXPECT_LT(std::chrono::steady_clock::now() - inicio, 1800ms);
     *bloqueado = false;  // let the detached workers finish

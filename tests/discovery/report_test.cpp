@@ -5,7 +5,7 @@
 namespace {
 
 TEST(MontarRelatorio, WritesTheWholeReportByteForByte) {
-  const discovery::ResultadoDescoberta resultado{
+  const records::ResultadoDescoberta resultado{
       {"Alfa Net", 1, 17, "Beta", 250},
       {"Gama", 0, 3, "Delta", 0},
       {"Épsilon", 1, 9, "Zeta", std::nullopt},

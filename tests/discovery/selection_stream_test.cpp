@@ -21,7 +21,7 @@ std::string motivo(const std::exception_ptr& falha) {
 }
 
 // The old way: parse whole (may throw), then select (may throw ListaInvalida).
-std::string inteiro(const std::string& corpo, discovery::ListaClientes& lista) {
+std::string inteiro(const std::string& corpo, records::ListaClientes& lista) {
   const net::Json documento = net::parseJson(corpo);
   try {
     lista = discovery::selecionarClientes(documento);
@@ -32,7 +32,7 @@ std::string inteiro(const std::string& corpo, discovery::ListaClientes& lista) {
 }
 
 void mesmoResultado(const std::string& corpo) {
-  discovery::ListaClientes esperada;
+  records::ListaClientes esperada;
   const std::string falhaEsperada = inteiro(corpo, esperada);
   const auto selecao = selecionarDoCorpo(corpo);
   EXPECT_EQ(selecao.falha ? motivo(selecao.falha) : "", falhaEsperada) << corpo;
@@ -85,13 +85,13 @@ TEST(SelecionarDoCorpo, ABodyThatIsNotJsonFailsAsSuchEvenAfterAWrongEntry) {
   std::string esperado;
   try {
     net::parseJson(corpo);
-  } catch (const net::JsonDecodeError& erro) {
+  } catch (const net::JsonError& erro) {
     esperado = erro.what();
   }
   try {
     selecionarDoCorpo(corpo);
     FAIL() << "no failure";
-  } catch (const net::JsonDecodeError& erro) {
+  } catch (const net::JsonError& erro) {
     EXPECT_EQ(std::string(erro.what()), esperado);
   }
 }

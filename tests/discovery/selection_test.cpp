@@ -6,9 +6,9 @@ namespace {
 
 using discovery::selecionarClientes;
 using net::Json;
-using Campo = discovery::ClienteDados::Campo;
+using Campo = records::ClienteDados::Campo;
 
-std::vector<std::string> links(const discovery::ListaClientes& lista) {
+std::vector<std::string> links(const records::ListaClientes& lista) {
   std::vector<std::string> saida;
   for (const auto& item : lista) saida.emplace_back(item.comoTexto(Campo::link));
   return saida;

@@ -45,7 +45,7 @@ MIDNIGHT, NOON = (0, 1), (12, 0)
 TRANSPORT = Raw(b"")
 TRANSPORT_LINE = "Error: Empty reply from server"
 NOT_JSON = Answer(status=502, body="<html><body>502 Bad Gateway</body></html>", content_type="text/html")
-NOT_JSON_FAILURE = unhandled("sendQuestDB", "net::JsonDecodeError",
+NOT_JSON_FAILURE = unhandled("sendQuestDB", "resposta que não é JSON",
                              re.compile(r"invalid JSON: \[json\.exception\.parse_error\.101\] parse error at line 1, "
                                         r"column 1: syntax error while parsing value - invalid literal; "
                                         r"last read: '<'"))

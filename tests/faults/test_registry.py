@@ -48,11 +48,11 @@ def until(path: str) -> list[str]:
 
 
 def curl(message: str) -> tuple[str, re.Pattern]:
-    return "net::RequestException", re.compile(message)
+    return "falha na requisição", re.compile(message)
 
 
 def json_error(detail: str) -> tuple[str, re.Pattern]:
-    return "net::JsonDecodeError", re.compile(r"invalid JSON: \[json\.exception\.parse_error\.101\] parse error at "
+    return "resposta que não é JSON", re.compile(r"invalid JSON: \[json\.exception\.parse_error\.101\] parse error at "
                                               r"line 1, column \d+: " + detail)
 
 
@@ -69,7 +69,7 @@ TRANSPORT_FAULTS = {
                       *curl(r"Maximum \(30\) redirects followed")),
     "redirect-to-ftp": (Answer(status=302, headers=[("Location", f"ftp://{REGISTRY_HOST}/x")]),
                         *curl(r"Protocol \"ftp\" not supported or disabled in libcurl")),
-    "endless": (Endless(), "net::RequestException", re.compile(f"Response body larger than the limit of {CEILING} bytes")),
+    "endless": (Endless(), "falha na requisição", re.compile(f"Response body larger than the limit of {CEILING} bytes")),
     "gzip-that-does-not-decompress": (BadGzip(), *curl(r"Error while processing content unencoding: .+")),
     "empty-body": (Answer(body=""), *json_error("syntax error while parsing value - unexpected end of input; "
                                                 "expected '\\[', '\\{', or a literal")),
@@ -80,7 +80,7 @@ TRANSPORT_FAULTS = {
     "invalid-utf8": (Answer(body=b'{"token": "t\xc3\x28k"}'),
                      *json_error(r"syntax error while parsing value - invalid string: ill-formed UTF-8 byte; "
                                  "last read: '\"t\udcc3\\('")),
-    "deep-nesting": (Answer(body="[" * 100000 + "]" * 100000), "net::JsonDecodeError",
+    "deep-nesting": (Answer(body="[" * 100000 + "]" * 100000), "resposta que não é JSON",
                      re.compile("invalid JSON: nested deeper than 1000 levels")),
     "50-MB-not-json": (BIG_INVALID, *json_error(r"syntax error while parsing object - unexpected end of input; "
                                                 r"expected '\}'")),
@@ -124,14 +124,14 @@ def test_a_certificate_the_run_cannot_trust_fails_the_login_before_any_request(c
     peer = registro(registry(None, None), cert=cert)
     qdb = questdb()
     done = run(coletor, *args())
-    expect(done, 1, err=[unhandled("obterTokenSistemaTQ", "net::RequestException", re.compile(message))])
+    expect(done, 1, err=[unhandled("obterTokenSistemaTQ", "falha na requisição", re.compile(message))])
     assert peer.requests == [] and qdb.untouched()
 
 
 def test_a_registry_that_refuses_the_connection_fails_the_login(coletor, questdb):
     qdb = questdb()
     done = run(coletor, *args())
-    expect(done, 1, err=[unhandled("obterTokenSistemaTQ", "net::RequestException",
+    expect(done, 1, err=[unhandled("obterTokenSistemaTQ", "falha na requisição",
                                    re.compile(rf"Failed to connect to {REGISTRY_HOST} port {REGISTRY_PORT} after \d+ ms: "
                                               r"Couldn't connect to server"))])
     assert qdb.untouched()
@@ -188,7 +188,7 @@ def test_one_byte_past_the_ceiling_is_a_request_failure(coletor, registro, quest
     peer = registro(registry(LIST, big_list("http://127.0.0.1:9", CEILING + 1)))
     qdb = questdb()
     done = run(coletor, *args())
-    expect(done, 1, err=[unhandled("obterListaClientes", "net::RequestException",
+    expect(done, 1, err=[unhandled("obterListaClientes", "falha na requisição",
                                    f"Response body larger than the limit of {CEILING} bytes")])
     assert paths(peer) == [LOGIN, LIST] and qdb.untouched()
 
@@ -237,19 +237,19 @@ def test_a_token_of_any_json_type_goes_to_the_list_request_in_its_text_form(cole
 
 
 @pytest.mark.parametrize("login, kind, message", [
-    ('{"nome": "coletor"}', "registry::TokenAusente", 'login no registro: a resposta não tem "token"'),
-    ('[{"token": "t"}]', "registry::TokenAusente", "login no registro: a resposta não é um objeto JSON"),
-    ('"tok"', "registry::TokenAusente", "login no registro: a resposta não é um objeto JSON"),
-    ('{"token": "a\\r\\nX-Injetado: 1"}', "net::RequestException",
+    ('{"nome": "coletor"}', "login do registro sem token", 'login no registro: a resposta não tem "token"'),
+    ('[{"token": "t"}]', "login do registro sem token", "login no registro: a resposta não é um objeto JSON"),
+    ('"tok"', "login do registro sem token", "login no registro: a resposta não é um objeto JSON"),
+    ('{"token": "a\\r\\nX-Injetado: 1"}', "falha na requisição",
      "Invalid header: 'Authorization' has a line break or NUL in its name or value"),
-    ('{"token": "a\\u0000b"}', "net::RequestException",
+    ('{"token": "a\\u0000b"}', "falha na requisição",
      "Invalid header: 'Authorization' has a line break or NUL in its name or value"),
 ], ids=["no-token", "array", "text", "line-break-in-token", "nul-in-token"])
 def test_a_login_answer_without_a_usable_token_ends_the_run(coletor, registro, questdb, login, kind, message):
     peer = registro(registry(LOGIN, Answer(body=login)))
     qdb = questdb()
     done = run(coletor, *args())
-    step = "obterListaClientes" if kind == "net::RequestException" else "obterTokenSistemaTQ"
+    step = "obterListaClientes" if kind == "falha na requisição" else "obterTokenSistemaTQ"
     expect(done, 1, err=[unhandled(step, kind, message)])
     assert paths(peer) == [LOGIN] and qdb.untouched()
 
@@ -276,46 +276,46 @@ def link(**members) -> dict:
 NOT_AN_OBJECT = "não é um objeto"
 # (the list or the odd entry, where it fails, failure kind, message); None: skipped, no failure
 WRONG_TYPES = {
-    "list-is-a-number": (5, "selection", "discovery::ListaInvalida", "a lista de clientes não é uma lista: 5"),
-    "list-is-true": (True, "selection", "discovery::ListaInvalida", "a lista de clientes não é uma lista: true"),
-    "list-is-null": (None, "selection", "discovery::ListaInvalida", "a lista de clientes não é uma lista: null"),
-    "list-is-a-text": ("x", "selection", "discovery::ListaInvalida", 'a lista de clientes não é uma lista: "x"'),
-    "list-is-an-object": ({"a": []}, "selection", "discovery::ListaInvalida",
+    "list-is-a-number": (5, "selection", "lista de clientes inválida", "a lista de clientes não é uma lista: 5"),
+    "list-is-true": (True, "selection", "lista de clientes inválida", "a lista de clientes não é uma lista: true"),
+    "list-is-null": (None, "selection", "lista de clientes inválida", "a lista de clientes não é uma lista: null"),
+    "list-is-a-text": ("x", "selection", "lista de clientes inválida", 'a lista de clientes não é uma lista: "x"'),
+    "list-is-an-object": ({"a": []}, "selection", "lista de clientes inválida",
                           'a lista de clientes não é uma lista: {"a":[]}'),
-    "entry-is-a-text": (["cliente"], "selection", "discovery::ListaInvalida", 'cliente não é um objeto: "cliente"'),
-    "entry-is-an-array": ([[1]], "selection", "discovery::ListaInvalida", "cliente não é um objeto: [1]"),
-    "produto-is-an-object": ([entry(produto={"tipo": "ornivex"})], "selection", "discovery::ListaInvalida",
+    "entry-is-a-text": (["cliente"], "selection", "lista de clientes inválida", 'cliente não é um objeto: "cliente"'),
+    "entry-is-an-array": ([[1]], "selection", "lista de clientes inválida", "cliente não é um objeto: [1]"),
+    "produto-is-an-object": ([entry(produto={"tipo": "ornivex"})], "selection", "lista de clientes inválida",
                              '"produto" não é uma lista'),
-    "produto-is-a-text": ([entry(produto="ornivex")], "selection", "discovery::ListaInvalida",
+    "produto-is-a-text": ([entry(produto="ornivex")], "selection", "lista de clientes inválida",
                           '"produto" não é uma lista'),
-    "product-is-a-number": ([entry(produto=[7])], "selection", "discovery::ListaInvalida",
+    "product-is-a-number": ([entry(produto=[7])], "selection", "lista de clientes inválida",
                             "produto " + NOT_AN_OBJECT),
     "product-link-is-an-object": ([entry(produto=[product(link={"tipo": "zabbix"})])], "selection",
-                                  "discovery::ListaInvalida", '"link" não é uma lista'),
-    "link-is-null": ([entry(produto=[product(link=[None])])], "selection", "discovery::ListaInvalida",
+                                  "lista de clientes inválida", '"link" não é uma lista'),
+    "link-is-null": ([entry(produto=[product(link=[None])])], "selection", "lista de clientes inválida",
                      "link " + NOT_AN_OBJECT),
-    "product-without-tipo": ([entry(produto=[{"link": []}])], "selection", "discovery::ListaInvalida",
+    "product-without-tipo": ([entry(produto=[{"link": []}])], "selection", "lista de clientes inválida",
                              'produto sem o membro "tipo"'),
-    "empresa-is-a-number": ([entry(empresa=5)], "worker:5", "zabbix::ItemInvalido",
+    "empresa-is-a-number": ([entry(empresa=5)], "worker:5", "item de trabalho inválido",
                             'item de trabalho: "nome" não é texto'),
-    "empresa-is-null": ([entry(empresa=None)], "worker:null", "zabbix::ItemInvalido",
+    "empresa-is-null": ([entry(empresa=None)], "worker:null", "item de trabalho inválido",
                         'item de trabalho: "nome" não é texto'),
-    "parceiro-is-an-array": ([entry(parceiro=["P"])], "worker:Alvo", "zabbix::ItemInvalido",
+    "parceiro-is-an-array": ([entry(parceiro=["P"])], "worker:Alvo", "item de trabalho inválido",
                              'item de trabalho: "parceiro" não é texto'),
-    "parceiro-is-false": ([entry(parceiro=False)], "worker:Alvo", "zabbix::ItemInvalido",
+    "parceiro-is-false": ([entry(parceiro=False)], "worker:Alvo", "item de trabalho inválido",
                           'item de trabalho: "parceiro" não é texto'),
     "link-link-is-a-number": ([entry(produto=[product(link=[link(link=80)])])], "worker:Alvo",
-                              "zabbix::ItemInvalido", 'item de trabalho: "link" não é texto'),
+                              "item de trabalho inválido", 'item de trabalho: "link" não é texto'),
     "link-link-is-null": ([entry(produto=[product(link=[link(link=None)])])], "worker:Alvo",
-                          "zabbix::ItemInvalido", 'item de trabalho: "link" não é texto'),
-    "numero-is-a-fraction": ([entry(numero=2.5)], "worker-after-requests:Alvo", "zabbix::NumeralInvalido",
+                          "item de trabalho inválido", 'item de trabalho: "link" não é texto'),
+    "numero-is-a-fraction": ([entry(numero=2.5)], "worker-after-requests:Alvo", "número inválido",
                              'não é um numeral inteiro de 64 bits: "2.5"'),
-    "numero-is-true": ([entry(numero=True)], "worker-after-requests:Alvo", "zabbix::NumeralInvalido",
+    "numero-is-true": ([entry(numero=True)], "worker-after-requests:Alvo", "número inválido",
                        'não é um numeral inteiro de 64 bits: "true"'),
-    "numero-is-an-object": ([entry(numero={"n": 2})], "worker-after-requests:Alvo", "zabbix::NumeralInvalido",
+    "numero-is-an-object": ([entry(numero={"n": 2})], "worker-after-requests:Alvo", "número inválido",
                             'não é um numeral inteiro de 64 bits: "{"n":2}"'),
     "numero-is-text-past-64-bits": ([entry(numero="9223372036854775808")], "worker-after-requests:Alvo",
-                                    "zabbix::NumeralInvalido",
+                                    "número inválido",
                                     'não é um numeral inteiro de 64 bits: "9223372036854775808"'),
     "product-tipo-is-a-number": ([entry(produto=[product(tipo=1)])], None, None, None),
     "product-tipo-is-an-object": ([entry(produto=[product(tipo={"tipo": "ornivex"})])], None, None, None),

@@ -293,23 +293,23 @@ SHAPES = {
     "login-newer-form-only": (dict(user_login=lambda r: body(NEWER_ONLY) if b'"user"' in r.body else rpc("t1")),
                               Record(1, 57), [LOGIN, LOGIN, ITEM, LOGOUT]),
     # item.get answers
-    "item-array": (dict(item_get=body("[]")), Fails("zabbix::RespostaInesperada",
+    "item-array": (dict(item_get=body("[]")), Fails("resposta inesperada do Zabbix",
                                                     "item.get: a resposta não é um objeto JSON"), [LOGIN, ITEM]),
-    "item-text": (dict(item_get=body('"57"')), Fails("zabbix::RespostaInesperada",
+    "item-text": (dict(item_get=body('"57"')), Fails("resposta inesperada do Zabbix",
                                                      "item.get: a resposta não é um objeto JSON"), [LOGIN, ITEM]),
-    "item-null": (dict(item_get=body("null")), Fails("zabbix::RespostaInesperada",
+    "item-null": (dict(item_get=body("null")), Fails("resposta inesperada do Zabbix",
                                                      "item.get: a resposta não é um objeto JSON"), [LOGIN, ITEM]),
     "item-result-object": (dict(item_get=rpc({"lastvalue": "57"})),
-                           Fails("zabbix::RespostaInesperada", 'item.get: "result" não é uma lista de itens'),
+                           Fails("resposta inesperada do Zabbix", 'item.get: "result" não é uma lista de itens'),
                            [LOGIN, ITEM]),
     "item-result-true": (dict(item_get=rpc(True)),
-                         Fails("zabbix::RespostaInesperada", 'item.get: "result" não é uma lista de itens'),
+                         Fails("resposta inesperada do Zabbix", 'item.get: "result" não é uma lista de itens'),
                          [LOGIN, ITEM]),
     "item-result-text": (dict(item_get=rpc("57")),
-                         Fails("zabbix::RespostaInesperada", 'item.get: "result" não é uma lista de itens'),
+                         Fails("resposta inesperada do Zabbix", 'item.get: "result" não é uma lista de itens'),
                          [LOGIN, ITEM]),
     "item-result-list-of-numbers": (dict(item_get=rpc([57])),
-                                    Fails("zabbix::RespostaInesperada", 'item.get: "result" não é uma lista de itens'),
+                                    Fails("resposta inesperada do Zabbix", 'item.get: "result" não é uma lista de itens'),
                                     [LOGIN, ITEM]),
     "item-result-empty-list": (dict(item_get=rpc([])), Record(1, None), ALL),
     "item-result-null": (dict(item_get=rpc(None)), Record(1, None), ALL),
@@ -369,7 +369,7 @@ def test_a_logout_that_is_not_confirmed_prints_its_line_in_both_modes(coletor, r
 @pytest.mark.parametrize("text", ["[]", '"ok"', "true", "null", "5"])
 def test_a_confirmed_status_with_a_body_that_is_not_an_object_ends_the_run(coletor, registro, questdb, text, mode):
     done, peer, qdb = run_one(coletor, registro, questdb, Script(user_logout=body(text)), mode)
-    check(done, qdb, mode, Fails("zabbix::RespostaInesperada", "user.logout: a resposta não é um objeto JSON"))
+    check(done, qdb, mode, Fails("resposta inesperada do Zabbix", "user.logout: a resposta não é um objeto JSON"))
     assert methods(peer) == ALL
 
 
@@ -379,28 +379,28 @@ LASTVALUES = {
     '"57"': 57, '"0"': 0, '" 7 "': 7, '"+12"': 12, '"-3"': -3, '"007"': 7,
     '""': None, "null": None, "false": None, "[]": None, "{}": None, "0": None, "0.0": None,
     "57": 57, "57.9": 57, "-3.7": -3, "0.4": 0,
-    "true": Fails("zabbix::NumeralInvalido", "lastvalue não é um inteiro: true"),
-    "[1]": Fails("zabbix::NumeralInvalido", "lastvalue não é um inteiro: [1]"),
-    '{"v":1}': Fails("zabbix::NumeralInvalido", 'lastvalue não é um inteiro: {"v":1}'),
-    '"12.5"': Fails("zabbix::NumeralInvalido", NOT_A_NUMERAL + '"12.5"'),
-    '"doze"': Fails("zabbix::NumeralInvalido", NOT_A_NUMERAL + '"doze"'),
-    '"1e3"': Fails("zabbix::NumeralInvalido", NOT_A_NUMERAL + '"1e3"'),
-    '"0x1F"': Fails("zabbix::NumeralInvalido", NOT_A_NUMERAL + '"0x1F"'),
+    "true": Fails("número inválido", "lastvalue não é um inteiro: true"),
+    "[1]": Fails("número inválido", "lastvalue não é um inteiro: [1]"),
+    '{"v":1}': Fails("número inválido", 'lastvalue não é um inteiro: {"v":1}'),
+    '"12.5"': Fails("número inválido", NOT_A_NUMERAL + '"12.5"'),
+    '"doze"': Fails("número inválido", NOT_A_NUMERAL + '"doze"'),
+    '"1e3"': Fails("número inválido", NOT_A_NUMERAL + '"1e3"'),
+    '"0x1F"': Fails("número inválido", NOT_A_NUMERAL + '"0x1F"'),
     # at and past the 64-bit limits
     '"9223372036854775807"': 9223372036854775807,
     '"-9223372036854775808"': -9223372036854775808,
     "9223372036854775807": 9223372036854775807,
     "-9223372036854775808": -9223372036854775808,
     "9.2233720368547748e18": 9223372036854774784,
-    '"9223372036854775808"': Fails("zabbix::NumeralInvalido", NOT_A_NUMERAL + '"9223372036854775808"'),
-    '"-9223372036854775809"': Fails("zabbix::NumeralInvalido", NOT_A_NUMERAL + '"-9223372036854775809"'),
-    "9223372036854775808": Fails("zabbix::NumeralInvalido", "lastvalue não é um inteiro: 9223372036854775808"),
-    "18446744073709551615": Fails("zabbix::NumeralInvalido", "lastvalue não é um inteiro: 18446744073709551615"),
-    "18446744073709551616": Fails("zabbix::NumeralInvalido",
+    '"9223372036854775808"': Fails("número inválido", NOT_A_NUMERAL + '"9223372036854775808"'),
+    '"-9223372036854775809"': Fails("número inválido", NOT_A_NUMERAL + '"-9223372036854775809"'),
+    "9223372036854775808": Fails("número inválido", "lastvalue não é um inteiro: 9223372036854775808"),
+    "18446744073709551615": Fails("número inválido", "lastvalue não é um inteiro: 18446744073709551615"),
+    "18446744073709551616": Fails("número inválido",
                                   "lastvalue fora do intervalo de 64 bits: 1.8446744073709552e+19"),
-    "-9223372036854775809": Fails("zabbix::NumeralInvalido",
+    "-9223372036854775809": Fails("número inválido",
                                   "lastvalue fora do intervalo de 64 bits: -9.223372036854776e+18"),
-    "1e19": Fails("zabbix::NumeralInvalido", "lastvalue fora do intervalo de 64 bits: 1e+19"),
+    "1e19": Fails("número inválido", "lastvalue fora do intervalo de 64 bits: 1e+19"),
     "1e400": "number overflow",
 }
 
@@ -435,6 +435,6 @@ def test_a_pool_thread_that_cannot_start_ends_the_run_as_a_failure_after_the_oth
         for peer in peers:
             peer.stop()
     assert (done.returncode, done.stdout) == (1, b"")
-    assert re.fullmatch(r"coletor-pppoe: falha não tratada( em [^:]+)?: std::system_error: não foi possível iniciar "
+    assert re.fullmatch(r"coletor-pppoe: falha não tratada: erro do sistema: não foi possível iniciar "
                         r"a thread 3 de 4 do pool: Resource temporarily unavailable\n", done.stderr.decode()), done.stderr
     assert qdb.untouched()

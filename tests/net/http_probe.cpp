@@ -4,7 +4,7 @@
 
 #include "net/http.hpp"
 #include "net/json.hpp"
-#include "run/process_control.hpp"
+#include "base/deadline.hpp"
 
 namespace {
 
@@ -24,7 +24,7 @@ net::HttpRequest lerPedido(const net::Json& d) {
 
 net::Json executar(const net::Json& d) {
   net::CurlClient cliente(d.value("ca", std::string()));
-  std::optional<run::RuntimeGuard> guarda;
+  std::optional<base::RuntimeGuard> guarda;
   if (d.contains("deadline_s")) guarda.emplace(d["deadline_s"].get<int>());
   const auto resposta = cliente.perform(lerPedido(d));
   return {{"status", resposta.status},
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     // Bytes as a list of numbers: the body need not be UTF-8.
     const auto& bytes = saida["body"].get_binary();
     saida["body"] = net::Json(std::vector<int>(bytes.begin(), bytes.end()));
-  } catch (const run::TimeoutException& e) {
+  } catch (const base::TimeoutException& e) {
     saida = {{"error", "TimeoutException"}, {"message", e.what()}};
   } catch (const net::RequestException& e) {
     saida = {{"error", "RequestException"}, {"message", e.what()}, {"transient", e.transient()}};

@@ -1,5 +1,5 @@
-// Deeply nested bodies: a peer's "[[[[…" once ran the stack out while the run printed
-// or copied the parsed value. The parser now refuses them as bodies that are not JSON.
+// Deeply nested bodies: a peer's "[[[[…" must not run the stack out while the run prints
+// or copies the parsed value. The parser refuses them as bodies that are not JSON.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,15 +15,15 @@ std::string aninhado(std::size_t niveis, const std::string& miolo = "") {
 
 TEST(ParseJsonDepth, AcceptsTheDeepestNestingItAllowsAndRefusesOneLevelMore) {
   EXPECT_EQ(net::parseJson(aninhado(net::MAX_JSON_DEPTH)).dump().size(), 2 * net::MAX_JSON_DEPTH);
-  EXPECT_THROW(net::parseJson(aninhado(net::MAX_JSON_DEPTH + 1)), net::JsonDecodeError);
-  EXPECT_THROW(net::parseJson(std::string(net::MAX_JSON_DEPTH, '{') + "[" ), net::JsonDecodeError);
+  EXPECT_THROW(net::parseJson(aninhado(net::MAX_JSON_DEPTH + 1)), net::JsonError);
+  EXPECT_THROW(net::parseJson(std::string(net::MAX_JSON_DEPTH, '{') + "[" ), net::JsonError);
 }
 
-TEST(ParseJsonDepth, AHugeNestingIsARequestFailureWithItsOwnMessage) {
+TEST(ParseJsonDepth, AHugeNestingIsAJsonErrorWithItsOwnMessage) {
   try {
     net::parseJson(aninhado(1000000));
     FAIL() << "parsed";
-  } catch (const net::RequestException& erro) {
+  } catch (const net::JsonError& erro) {
     EXPECT_STREQ(erro.what(), "invalid JSON: nested deeper than 1000 levels");
   }
 }
@@ -38,7 +38,7 @@ TEST(ParseJsonDepth, BracketsInsideTextDoNotCount) {
 TEST(ParseJsonDepth, TheRegistryListAtTheLimitIsRefusedBySelectionWithoutACrash) {
   const net::Json lista = net::parseJson(aninhado(net::MAX_JSON_DEPTH));
   EXPECT_THROW(discovery::selecionarClientes(lista), discovery::ListaInvalida);
-  EXPECT_EQ(net::serializar(lista).size(), 2 * net::MAX_JSON_DEPTH);
+  EXPECT_EQ(net::serialize(lista).size(), 2 * net::MAX_JSON_DEPTH);
 }
 
 }  // namespace

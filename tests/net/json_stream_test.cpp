@@ -18,7 +18,7 @@ struct Lido {
 
 Lido ler(const std::string& corpo, std::size_t ate = SIZE_MAX) {
   Lido lido;
-  lido.documento = net::parseJsonPorElemento(corpo, [&](Json& elemento) {
+  lido.documento = net::parseJsonElements(corpo, [&](Json& elemento) {
     lido.elementos.push_back(elemento);
     return lido.elementos.size() < ate;
   });
@@ -28,7 +28,7 @@ Lido ler(const std::string& corpo, std::size_t ate = SIZE_MAX) {
 std::string falha(const std::function<void()>& passo) {
   try {
     passo();
-  } catch (const net::JsonDecodeError& erro) {
+  } catch (const net::JsonError& erro) {
     return erro.what();
   }
   return "(no failure)";

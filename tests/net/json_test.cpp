@@ -12,7 +12,7 @@ struct Caso {
   const char* esperado;
 };
 
-TEST(Serializar, WritesEachValueAsTheRequestBodiesNeed) {
+TEST(Serialize, WritesEachValueAsTheRequestBodiesNeed) {
   const Caso casos[] = {
       {"empty object", Json::object(), "{}"},
       {"empty array", Json::array(), "[]"},
@@ -28,23 +28,23 @@ TEST(Serializar, WritesEachValueAsTheRequestBodiesNeed) {
       {"beyond the basic plane", "😀𝄞", R"("\ud83d\ude00\ud834\udd1e")"},
       {"zabbix item key", R"(grpsum["CONCENTRADORES","pppoeTotal",last])", R"("grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]")"},
   };
-  for (const auto& caso : casos) EXPECT_EQ(net::serializar(caso.valor), caso.esperado) << caso.nome;
+  for (const auto& caso : casos) EXPECT_EQ(net::serialize(caso.valor), caso.esperado) << caso.nome;
 }
 
-TEST(Serializar, RefusesTextThatIsNotUtf8) {
+TEST(Serialize, RefusesTextThatIsNotUtf8) {
   const std::string invalidos[] = {"\xff", "a\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82"};
-  for (const auto& texto : invalidos) EXPECT_THROW(net::serializar(Json(texto)), net::JsonEncodeError) << texto;
+  for (const auto& texto : invalidos) EXPECT_THROW(net::serialize(Json(texto)), net::JsonEncodeError) << texto;
 }
 
-TEST(Serializar, RoundTripsThroughTheParser) {
+TEST(Serialize, RoundTripsThroughTheParser) {
   const Json original = Json::parse(R"({"z": "ação 😀", "a": [1, {"k": null}], "m": "\u0007"})");
-  EXPECT_EQ(net::parseJson(net::serializar(original)), original);
-  EXPECT_EQ(net::parseJson(net::serializar(original)).begin().key(), "z");
+  EXPECT_EQ(net::parseJson(net::serialize(original)), original);
+  EXPECT_EQ(net::parseJson(net::serialize(original)).begin().key(), "z");
 }
 
-TEST(ParseJson, FailsAsARequestFailureOnBodiesThatAreNotJson) {
+TEST(ParseJson, FailsWithAJsonErrorOnBodiesThatAreNotJson) {
   for (const char* corpo : {"", "<html></html>", "{\"a\": ", "\"\xff\"", "{} x"}) {
-    EXPECT_THROW(net::parseJson(corpo), net::RequestException) << corpo;
+    EXPECT_THROW(net::parseJson(corpo), net::JsonError) << corpo;
   }
 }
 

@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
-#include "run/settings.hpp"
+#include "run/command_line.hpp"
 #include "run/version.hpp"
 
 namespace {
@@ -13,41 +14,37 @@ std::vector<const char*> argumentos(std::initializer_list<const char*> lista) { 
 TEST(LerLinhaComando, AcceptsOnlyOneOrTenArguments) {
   for (int quantidade : {0, 2, 9, 11}) {
     std::vector<const char*> argv(static_cast<size_t>(quantidade) + 1, "x");
-    EXPECT_FALSE(run::lerLinhaComando(static_cast<int>(argv.size()), argv.data())) << quantidade;
+    EXPECT_FALSE(run::lerLinhaComando(static_cast<int>(argv.size()), argv.data(), "")) << quantidade;
   }
   auto so = argumentos({"prog", "version"});
-  auto lida = run::lerLinhaComando(2, so.data());
+  auto lida = run::lerLinhaComando(2, so.data(), "");
   ASSERT_TRUE(lida);
   EXPECT_EQ(lida->mode, "version");
-  EXPECT_FALSE(lida->usuarioZabbix);
-  EXPECT_THROW(run::exigir(lida->usuarioTQ, "usuarioTQ"), run::SettingAusente);
+  EXPECT_TRUE(lida->argumentos.empty());
+  EXPECT_FALSE(lida->configuracao);
 }
 
 TEST(LerLinhaComando, TakesTheFullFormInItsPositions) {
   auto argv = argumentos({"./c", "m", "uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"});
-  auto lida = run::lerLinhaComando(11, argv.data());
-  ASSERT_TRUE(lida);
+  auto lida = run::lerLinhaComando(11, argv.data(), "/ca.pem");
+  ASSERT_TRUE(lida && lida->configuracao);
   EXPECT_EQ(lida->nomeInvocacao, "./c");
-  EXPECT_EQ(*lida->usuarioZabbix, "uz");
-  EXPECT_EQ(*lida->senhaZabbix, "sz");
-  EXPECT_EQ(*lida->usuarioTQ, "ut");
-  EXPECT_EQ(*lida->senhaTQ, "st");
-  EXPECT_EQ(*lida->questDbIp, "ip");
-  EXPECT_EQ(*lida->questDbPort, "port");
-  EXPECT_EQ(*lida->questDbUser, "uq");
-  EXPECT_EQ(*lida->questDbPass, "sq");
-  EXPECT_EQ(*lida->zabbixHost, "debug");
+  EXPECT_EQ(lida->argumentos, (std::vector<std::string>{"uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"}));
+  const auto& c = *lida->configuracao;
+  EXPECT_EQ(std::tie(c.zabbix.usuario, c.zabbix.senha, c.registro.usuario, c.registro.senha),
+            std::tie("uz", "sz", "ut", "st"));
+  EXPECT_EQ(std::tie(c.questDb.host, c.questDb.porta, c.questDb.usuario, c.questDb.senha),
+            std::tie("ip", "port", "uq", "sq"));
+  EXPECT_TRUE(c.modoDebug);
+  EXPECT_EQ(c.caBundle, "/ca.pem");
 }
 
-TEST(ModoDebug, IsOnOnlyForTheExactWord) {
+TEST(LerLinhaComando, DebugModeIsOnOnlyForTheExactWord) {
   const std::pair<const char*, bool> casos[] = {{"debug", true}, {"Debug", false}, {"debug ", false}, {"", false}, {"DEBUG", false}};
   for (const auto& [ultimo, ligado] : casos) {
     auto argv = argumentos({"c", "m", "", "", "", "", "", "", "", "", ultimo});
-    run::fixarSettings(*run::lerLinhaComando(11, argv.data()));
-    EXPECT_EQ(run::modoDebug(), ligado) << '"' << ultimo << '"';
+    EXPECT_EQ(run::lerLinhaComando(11, argv.data(), "")->configuracao->modoDebug, ligado) << '"' << ultimo << '"';
   }
-  run::fixarSettings({});
-  EXPECT_FALSE(run::modoDebug());
 }
 
 TEST(OcultarSenhas, BlanksThePasswordsAndNothingElse) {

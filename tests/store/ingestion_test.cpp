@@ -4,13 +4,13 @@
 
 #include <deque>
 
-#include "run/process_control.hpp"
+#include "base/deadline.hpp"
 #include "tests/support/fake_http.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using store::ConfiguracaoSender;
+using store::SenderOptions;
 using store::IngressError;
 using store::TimestampMicros;
 using store::TimestampNanos;
@@ -28,7 +28,7 @@ std::string mensagemDe(const std::function<void()>& passo) {
 TEST(LerConfiguracao, ReadsSchemaAddressAndCredentials) {
   struct Caso {
     const char* conf;
-    ConfiguracaoSender esperada;
+    SenderOptions esperada;
   };
   const Caso casos[] = {
       {"https::addr=127.0.0.5:19443;username=admin;password=quest;",
@@ -40,7 +40,7 @@ TEST(LerConfiguracao, ReadsSchemaAddressAndCredentials) {
       {"https::addr=h:9;username=u=v w;password=x:y@z;", {"https", "h", 9, "u=v w", "x:y@z"}},
       {"http::addr=h:1;retry_timeout=250;", {"http", "h", 1, std::nullopt, std::nullopt, 250ms}},
   };
-  for (const auto& caso : casos) EXPECT_EQ(store::lerConfiguracao(caso.conf), caso.esperada) << caso.conf;
+  for (const auto& caso : casos) EXPECT_EQ(store::parseConf(caso.conf), caso.esperada) << caso.conf;
 }
 
 TEST(LerConfiguracao, RefusesWhatItCannotUseWithAnIngressErrorThatQuotesNoValue) {
@@ -66,7 +66,7 @@ TEST(LerConfiguracao, RefusesWhatItCannotUseWithAnIngressErrorThatQuotesNoValue)
       {"https::addr=h:9;=x;", "esperado chave=valor; na posição 16"},
   };
   for (const auto& [conf, motivo] : casos) {
-    EXPECT_EQ(mensagemDe([&] { store::lerConfiguracao(conf); }), std::string("configuração do QuestDB inválida: ") + motivo)
+    EXPECT_EQ(mensagemDe([&] { store::parseConf(conf); }), std::string("configuração do QuestDB inválida: ") + motivo)
         << conf;
   }
 }
@@ -124,13 +124,13 @@ class SenderFlush : public testing::Test {
 };
 
 TEST_F(SenderFlush, PostsTheWholeBufferOnceWithCredentialsAndContentType) {
-  http.responder(204, "");
+  http.respond(204, "");
   auto sender = novo();
   umaLinha(sender, "a");
   umaLinha(sender, "b");
   sender.flush();
-  ASSERT_EQ(http.pedidos().size(), 1u);
-  const auto& pedido = http.pedidos()[0];
+  ASSERT_EQ(http.requests().size(), 1u);
+  const auto& pedido = http.requests()[0];
   EXPECT_EQ(pedido.method, "POST");
   EXPECT_EQ(pedido.url, "https://127.0.0.5:19443/write");
   EXPECT_EQ(pedido.headers, (net::Headers{{"Content-Type", "text/plain; charset=utf-8"}}));
@@ -145,15 +145,15 @@ TEST_F(SenderFlush, PostsTheWholeBufferOnceWithCredentialsAndContentType) {
 TEST_F(SenderFlush, SendsNothingForAnEmptyBufferNorTwiceForTheSameRows) {
   auto sender = novo();
   sender.flush();
-  EXPECT_TRUE(http.pedidos().empty());
-  http.responder(204, "").responder(204, "");
+  EXPECT_TRUE(http.requests().empty());
+  http.respond(204, "").respond(204, "");
   umaLinha(sender, "a");
   sender.flush();
   sender.flush();
   umaLinha(sender, "b");
   sender.flush();
-  ASSERT_EQ(http.pedidos().size(), 2u);
-  EXPECT_EQ(http.pedidos()[1].body, "t,s=b n=1i 5\n");
+  ASSERT_EQ(http.requests().size(), 2u);
+  EXPECT_EQ(http.requests()[1].body, "t,s=b n=1i 5\n");
 }
 
 TEST_F(SenderFlush, TurnsEveryRefusalIntoAnIngressErrorWithTheServersText) {
@@ -173,7 +173,7 @@ TEST_F(SenderFlush, TurnsEveryRefusalIntoAnIngressErrorWithTheServersText) {
       {500, "", "o QuestDB recusou as linhas (HTTP 500)"},
   };
   for (const auto& caso : casos) {
-    http.responder(caso.status, caso.corpo);
+    http.respond(caso.status, caso.corpo);
     auto sender = store::Sender::from_conf(http, "https::addr=127.0.0.5:19443;retry_timeout=0;");
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), caso.mensagem) << caso.status;
@@ -183,20 +183,20 @@ TEST_F(SenderFlush, TurnsEveryRefusalIntoAnIngressErrorWithTheServersText) {
 // Sent again on a restart's failures (a fresh connection each time: every exchange has one),
 // never on a refusal, a redirect or a certificate that cannot be trusted.
 TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
-  using testing_support::Roteiro;
-  const auto semRede = testing_support::Falha{"Recv failure: Connection reset by peer", true};
-  const auto semConfianca = testing_support::Falha{"SSL certificate problem: unable to get local issuer certificate"};
+  using testing_support::Script;
+  const auto semRede = testing_support::Failure{"Recv failure: Connection reset by peer", true};
+  const auto semConfianca = testing_support::Failure{"SSL certificate problem: unable to get local issuer certificate"};
   struct Caso {
     const char* nome;
-    std::vector<Roteiro> roteiro;
+    std::vector<Script> roteiro;
     const char* mensagem;  // empty: stored
   };
   const Caso casos[] = {
-      {"503 then 204", {testing_support::resposta(503, "busy"), testing_support::resposta(204, "")}, ""},
-      {"reset then 204", {semRede, testing_support::resposta(204, "")}, ""},
-      {"400 is final", {testing_support::resposta(400, R"({"message":"bad"})")},
+      {"503 then 204", {testing_support::response(503, "busy"), testing_support::response(204, "")}, ""},
+      {"reset then 204", {semRede, testing_support::response(204, "")}, ""},
+      {"400 is final", {testing_support::response(400, R"({"message":"bad"})")},
        "o QuestDB recusou as linhas (HTTP 400): bad"},
-      {"404 is final", {testing_support::resposta(404, "")}, "o QuestDB recusou as linhas (HTTP 404)"},
+      {"404 is final", {testing_support::response(404, "")}, "o QuestDB recusou as linhas (HTTP 404)"},
       {"an untrusted certificate is final", {semConfianca},
        "falha ao enviar as linhas para https://127.0.0.5:19443/write: SSL certificate problem: unable to get local "
        "issuer certificate"},
@@ -206,12 +206,12 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
   };
   for (const auto& caso : casos) {
     FakeHttp fake;
-    for (const auto& passo : caso.roteiro) fake.responder(passo);
+    for (const auto& passo : caso.roteiro) fake.respond(passo);
     auto sender = store::Sender::from_conf(fake, CONF);
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), *caso.mensagem ? caso.mensagem : "(no IngressError)") << caso.nome;
-    EXPECT_TRUE(fake.roteiroEsgotado()) << caso.nome;
-    for (const auto& pedido : fake.pedidos()) {
+    EXPECT_TRUE(fake.scriptDone()) << caso.nome;
+    for (const auto& pedido : fake.requests()) {
       EXPECT_EQ(pedido.body, "t,s=a n=1i 5\n") << caso.nome;
       EXPECT_FALSE(pedido.followRedirects) << caso.nome;
     }
@@ -219,7 +219,7 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
 }
 
 TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
-  for (int i = 0; i < 100; ++i) http.responder(503, i < 99 ? "busy" : "still busy");
+  for (int i = 0; i < 100; ++i) http.respond(503, i < 99 ? "busy" : "still busy");
   auto sender = store::Sender::from_conf(http, "https::addr=h:9;retry_timeout=100;");
   umaLinha(sender, "a");
   const auto inicio = std::chrono::steady_clock::now();
@@ -228,21 +228,21 @@ TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
   EXPECT_TRUE(mensagem == "o QuestDB recusou as linhas (HTTP 503): busy") << mensagem;
   EXPECT_GE(decorrido, 100ms);
   // 10, 20, 40 and 80 ms apart: the pause doubles
-  EXPECT_GE(http.pedidos().size(), 4u);
-  EXPECT_LE(http.pedidos().size(), 6u);
+  EXPECT_GE(http.requests().size(), 4u);
+  EXPECT_LE(http.requests().size(), 6u);
 }
 
 TEST_F(SenderFlush, LetsTheRunDeadlineThroughUntouched) {
   struct Expirado final : net::HttpClient {
-    net::HttpResponse perform(const net::HttpRequest&) override { throw run::TimeoutException(300); }
+    net::HttpResponse perform(const net::HttpRequest&) override { throw base::TimeoutException(300); }
   } expirado;
   auto sender = store::Sender::from_conf(expirado, CONF);
   sender.row("t", {}, {{"n", std::int64_t{1}}}, TimestampNanos{5});
-  EXPECT_THROW(sender.flush(), run::TimeoutException);
+  EXPECT_THROW(sender.flush(), base::TimeoutException);
 }
 
 TEST_F(SenderFlush, ClosingAfterAFailureSendsNothingAndRefusesMoreRows) {
-  http.responder(400, R"({"message":"no"})");
+  http.respond(400, R"({"message":"no"})");
   {
     auto sender = novo();
     umaLinha(sender, "a");
@@ -256,7 +256,7 @@ TEST_F(SenderFlush, ClosingAfterAFailureSendsNothingAndRefusesMoreRows) {
     auto naoEnviado = novo();
     umaLinha(naoEnviado, "c");
   }
-  EXPECT_EQ(http.pedidos().size(), 1u);
+  EXPECT_EQ(http.requests().size(), 1u);
 }
 
 TEST(SenderNow, NeverGoesBackInTime) {

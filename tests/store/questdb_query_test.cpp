@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "run/process_control.hpp"
-#include "run/settings.hpp"
+#include "base/deadline.hpp"
 #include "tests/support/fake_http.hpp"
 
 namespace {
@@ -15,24 +14,17 @@ using testing_support::FakeHttp;
 
 class ConsultarQuestDb : public testing::Test {
  protected:
-  void SetUp() override {
-    run::Settings s;
-    s.questDbUser = "admin";
-    s.questDbPass = "qu:e st";
-    s.questDbPort = "9443";
-    run::fixarSettings(s);
-  }
-  void TearDown() override { run::fixarSettings({}); }
+  static store::AcessoQuestDb em(const char* host) { return {host, "9443", "admin", "qu:e st"}; }
 
   FakeHttp http;
 };
 
 TEST_F(ConsultarQuestDb, SendsAPlainGetToPort80WithQueryThenFmtAndBasicCredentials) {
   const std::string sql = "\n  CREATE TABLE 'x' (a INT,   \"b\" LONG);\n  ";
-  http.responder(200, R"({"ddl":"OK"})");
-  store::consultarQuestDb(http, "10.0.0.7", sql);
-  ASSERT_EQ(http.pedidos().size(), 1u);
-  const auto& pedido = http.pedidos()[0];
+  http.respond(200, R"({"ddl":"OK"})");
+  store::consultarQuestDb(http, em("10.0.0.7"), sql);
+  ASSERT_EQ(http.requests().size(), 1u);
+  const auto& pedido = http.requests()[0];
   EXPECT_EQ(pedido.method, "GET");
   EXPECT_EQ(pedido.url, "http://10.0.0.7/exec");
   EXPECT_EQ(pedido.query, (net::QueryParams{{"query", sql}, {"fmt", "json"}}));
@@ -52,38 +44,38 @@ TEST_F(ConsultarQuestDb, ReturnsTheDecodedBodyWhateverTheStatus) {
       {500, "[1, 2]"},
   };
   for (const auto& [status, corpo] : respostas) {
-    http.responder(status, corpo);
+    http.respond(status, corpo);
     CaptureStdout();
-    const Json resposta = store::consultarQuestDb(http, "h", "SELECT 1");
+    const Json resposta = store::consultarQuestDb(http, em("h"), "SELECT 1");
     EXPECT_EQ(GetCapturedStdout(), "") << status;
     EXPECT_EQ(resposta, Json::parse(corpo)) << status;
   }
-  EXPECT_EQ(store::consultarQuestDb(http.responder(200, R"({"z":1,"a":2})"), "h", "q").begin().key(), "z");
+  EXPECT_EQ(store::consultarQuestDb(http.respond(200, R"({"z":1,"a":2})"), em("h"), "q").begin().key(), "z");
 }
 
 TEST_F(ConsultarQuestDb, PrintsTheTransportFailureAndAnswersNull) {
-  http.falhar("Failed to connect to 10.0.0.7 port 80 after 0 ms: Couldn't connect to server");
+  http.fail("Failed to connect to 10.0.0.7 port 80 after 0 ms: Couldn't connect to server");
   CaptureStdout();
-  const Json resposta = store::consultarQuestDb(http, "10.0.0.7", "SELECT 1");
+  const Json resposta = store::consultarQuestDb(http, em("10.0.0.7"), "SELECT 1");
   EXPECT_EQ(GetCapturedStdout(), "Error: Failed to connect to 10.0.0.7 port 80 after 0 ms: Couldn't connect to server\n");
   EXPECT_TRUE(resposta.is_null());
 }
 
 TEST_F(ConsultarQuestDb, PassesABodyThatIsNotJsonOnWithoutPrinting) {
   for (const char* corpo : {"", "Unauthorized\r\n", "<html><body>502 Bad Gateway</body></html>"}) {
-    http.responder(401, corpo);
+    http.respond(401, corpo);
     CaptureStdout();
-    EXPECT_THROW(store::consultarQuestDb(http, "h", "SELECT 1"), net::JsonDecodeError) << corpo;
+    EXPECT_THROW(store::consultarQuestDb(http, em("h"), "SELECT 1"), net::JsonError) << corpo;
     EXPECT_EQ(GetCapturedStdout(), "") << corpo;
   }
 }
 
 TEST_F(ConsultarQuestDb, LetsTheRunDeadlineThrough) {
   struct Expirado final : net::HttpClient {
-    net::HttpResponse perform(const net::HttpRequest&) override { throw run::TimeoutException(300); }
+    net::HttpResponse perform(const net::HttpRequest&) override { throw base::TimeoutException(300); }
   } expirado;
   CaptureStdout();
-  EXPECT_THROW(store::consultarQuestDb(expirado, "h", "SELECT 1"), run::TimeoutException);
+  EXPECT_THROW(store::consultarQuestDb(expirado, em("h"), "SELECT 1"), base::TimeoutException);
   EXPECT_EQ(GetCapturedStdout(), "");
 }
 

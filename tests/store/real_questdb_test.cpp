@@ -4,14 +4,13 @@
 #include <cstdlib>
 #include <thread>
 
-#include "run/settings.hpp"
 #include "store/store.hpp"
 #include "tests/store/fuso_horario.hpp"
 
 namespace {
 
 using namespace std::chrono;
-using discovery::RegistroDescoberta;
+using records::RegistroDescoberta;
 using net::Json;
 using store::Instante;
 using testing::internal::CaptureStderr;
@@ -61,30 +60,18 @@ class SenhaErradaNaEscrita final : public net::HttpClient {
 class QuestDbReal : public testing::Test {
  protected:
   void SetUp() override {
-    if (host.empty()) GTEST_SKIP() << "COLETOR_QUESTDB_HOST not set";
-    fixar(host, porta, usuario, senha);
+    if (questDb.host.empty()) GTEST_SKIP() << "COLETOR_QUESTDB_HOST not set";
     ASSERT_EQ(sql("DROP TABLE IF EXISTS pppoeClientes;"), Json::parse(R"({"ddl":"OK"})"));
   }
-  void TearDown() override { run::fixarSettings({}); }
 
-  static void fixar(const std::string& ip, const std::string& port, const std::string& user, const std::string& pass) {
-    run::Settings s;
-    s.mode = "descobertaPPPoE";
-    s.questDbIp = ip;
-    s.questDbPort = port;
-    s.questDbUser = user;
-    s.questDbPass = pass;
-    run::fixarSettings(s);
-  }
-
-  Saida executar(const discovery::ResultadoDescoberta& registros, Instante quando = local(12, 3),
+  Saida executar(const records::ResultadoDescoberta& registros, Instante quando = local(12, 3),
                  net::HttpClient* cliente = nullptr) {
     CaptureStdout();
     CaptureStderr();
     Saida saida;
     std::string excecao;
     try {
-      saida.armazenou = store::sendQuestDB(cliente ? *cliente : http, registros, [quando] { return quando; });
+      saida.armazenou = store::sendQuestDB(cliente ? *cliente : http, questDb, registros, [quando] { return quando; });
     } catch (const std::exception& e) {
       excecao = std::string("exception: ") + e.what();
     }
@@ -93,7 +80,7 @@ class QuestDbReal : public testing::Test {
     return saida;
   }
 
-  Json sql(const std::string& consulta) { return store::consultarQuestDb(http, host, consulta); }
+  Json sql(const std::string& consulta) { return store::consultarQuestDb(http, questDb, consulta); }
 
   // Rows show up shortly after the write is acknowledged; wait a bounded time for them.
   // The proxy in front must not pool its connections to QuestDB: 9.3.4 answers 204 and
@@ -109,10 +96,8 @@ class QuestDbReal : public testing::Test {
     return lidas;
   }
 
-  const std::string host = ambiente("COLETOR_QUESTDB_HOST");
-  const std::string porta = ambiente("COLETOR_QUESTDB_PORT", "19443");
-  const std::string usuario = ambiente("COLETOR_QUESTDB_USER", "admin");
-  const std::string senha = ambiente("COLETOR_QUESTDB_PASS", "quest");
+  const store::AcessoQuestDb questDb{ambiente("COLETOR_QUESTDB_HOST"), ambiente("COLETOR_QUESTDB_PORT", "19443"),
+                                     ambiente("COLETOR_QUESTDB_USER", "admin"), ambiente("COLETOR_QUESTDB_PASS", "quest")};
   net::CurlClient http{ambiente("COLETOR_QUESTDB_CA")};
   store_testes::FusoHorario fuso{store_testes::BRASILIA};
 };

@@ -4,17 +4,16 @@
 
 #include <sstream>
 
-#include "run/constants.hpp"
-#include "run/process_control.hpp"
-#include "run/settings.hpp"
+#include "base/constants.hpp"
+#include "base/deadline.hpp"
 #include "tests/store/fuso_horario.hpp"
 #include "tests/support/fake_http.hpp"
 
 namespace {
 
 using namespace std::chrono;
-using discovery::RegistroDescoberta;
-using discovery::ResultadoDescoberta;
+using records::RegistroDescoberta;
+using records::ResultadoDescoberta;
 using store::Instante;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
@@ -56,17 +55,8 @@ struct Saida {
 
 class SendQuestDB : public testing::Test {
  protected:
-  void SetUp() override { fixar("10.1.2.3", "19443", "admin", "quest"); }
-  void TearDown() override { run::fixarSettings({}); }
-
-  static void fixar(const char* ip, const char* porta, const char* usuario, const char* senha) {
-    run::Settings s;
-    s.mode = "descobertaPPPoE";
-    s.questDbIp = ip;
-    s.questDbPort = porta;
-    s.questDbUser = usuario;
-    s.questDbPass = senha;
-    run::fixarSettings(s);
+  void fixar(const char* ip, const char* porta, const char* usuario, const char* senha) {
+    questDb = {ip, porta, usuario, senha};
   }
 
   Saida executar(const ResultadoDescoberta& registros, Instante quando = local(12, 3)) {
@@ -74,7 +64,7 @@ class SendQuestDB : public testing::Test {
     CaptureStderr();
     Saida saida;
     try {
-      saida.armazenou = store::sendQuestDB(*fake, registros, [quando] { return quando; });
+      saida.armazenou = store::sendQuestDB(*fake, questDb, registros, [quando] { return quando; });
     } catch (...) {
       falha = std::current_exception();
     }
@@ -86,7 +76,7 @@ class SendQuestDB : public testing::Test {
   // What was asked, in order: the SQL text (CREATE for the definition) or the write.
   std::vector<std::string> pedidos() const {
     std::vector<std::string> lista;
-    for (const auto& pedido : fake->pedidos()) {
+    for (const auto& pedido : fake->requests()) {
       if (pedido.method == "POST") lista.push_back(ESCRITA);
       else if (pedido.query.at(0).second == store::tabelaPppoeClientes) lista.push_back(CRIAR);
       else lista.push_back(pedido.query.at(0).second);
@@ -94,8 +84,9 @@ class SendQuestDB : public testing::Test {
     return lista;
   }
 
-  const net::HttpRequest& escrita() const { return fake->pedidos().back(); }
+  const net::HttpRequest& escrita() const { return fake->requests().back(); }
 
+  store::AcessoQuestDb questDb{"10.1.2.3", "19443", "admin", "quest"};
   std::optional<FakeHttp> fake{std::in_place};
   std::exception_ptr falha;
   store_testes::FusoHorario fuso{store_testes::BRASILIA};
@@ -146,31 +137,36 @@ TEST(TabelaPppoeClientes, IsTheDefinitionByteForByte) {
   EXPECT_EQ(store::tabelaPppoeClientes, esperada);
 }
 
-TEST(MontarConf, JoinsTheSettingsAndDoublesSemicolonsInTheCredentials) {
-  struct Caso {
-    const char *ip, *porta, *usuario, *senha, *esperada;
+TEST(EnderecoInvalido, RefusesWhatCouldChangeTheIngestionAddressAndQuotesNothing) {
+  const char* const HOST = "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP";
+  const char* const PORTA = "a porta do QuestDB (7º argumento) não é um número de 1 a 65535";
+  const std::pair<store::AcessoQuestDb, const char*> casos[] = {
+      {{"questdb.interno", "9000", "u", "p"}, nullptr},
+      {{"10.1.2.3", "1", "u", "p"}, nullptr},
+      {{"[fd00::1]", "65535", "u", "p"}, nullptr},
+      {{"q_db-1.example", "443", "u", "p"}, nullptr},
+      {{"", "9000", "u", "p"}, nullptr},  // left to fail request by request
+      {{"h;username=x", "9000", "u", "p"}, HOST},
+      {{"h ", "9000", "u", "p"}, HOST},
+      {{"user@h", "9000", "u", "p"}, HOST},
+      {{"h/exec?", "9000", "u", "p"}, HOST},
+      {{"[::1;]", "9000", "u", "p"}, HOST},
+      {{"h", "9000;password=x", "u", "p"}, PORTA},
+      {{"h", "", "u", "p"}, PORTA},
+      {{"h", "0", "u", "p"}, PORTA},
+      {{"h", "65536", "u", "p"}, PORTA},
+      {{"h", " 9000", "u", "p"}, PORTA},
   };
-  const Caso casos[] = {
-      {"h", "p", "u", "w", "https::addr=h:p;username=u;password=w;"},
-      {"127.0.0.5", "19443", "admin", "quest", "https::addr=127.0.0.5:19443;username=admin;password=quest;"},
-      {"h", "1", "ad;min", "a;b;;c;", "https::addr=h:1;username=ad;;min;password=a;;b;;;;c;;;"},
-      {"h", "1", "", "", "https::addr=h:1;username=;password=;"},
-      {"h", "1", "u", "x;addr=evil:1", "https::addr=h:1;username=u;password=x;;addr=evil:1;"},
-  };
-  for (const auto& c : casos) {
-    const std::string conf = store::montarConf(c.ip, c.porta, c.usuario, c.senha);
-    EXPECT_EQ(conf, c.esperada);
-    if (std::string(c.porta) == "p") continue;  // the plain example: not a port our parser takes
-    const auto lida = store::lerConfiguracao(conf);
-    EXPECT_EQ(lida.username, c.usuario) << conf;
-    EXPECT_EQ(lida.password, c.senha) << conf;
+  for (const auto& [questDb, motivo] : casos) {
+    EXPECT_EQ(store::enderecoInvalido(questDb), motivo ? std::optional<std::string>(motivo) : std::nullopt)
+        << questDb.host << ":" << questDb.porta;
   }
 }
 
 // ---- table current ----
 
 TEST_F(SendQuestDB, CurrentTableGetsOnlyTheColumnQueryThenOneWriteOfAllRowsInOrder) {
-  fake->responder(200, CONTAGEM_7).responder(204, "");
+  fake->respond(200, CONTAGEM_7).respond(204, "");
   const auto antes = store::nanosSistema();
   const Saida saida = executar({ALFA, BETA, GAMA});
   const auto depois = store::nanosSistema();
@@ -193,7 +189,7 @@ TEST_F(SendQuestDB, CurrentTableGetsOnlyTheColumnQueryThenOneWriteOfAllRowsInOrd
 
 TEST_F(SendQuestDB, CurrentTableWithSevenOrMoreColumnsIsLeftAlone) {
   for (const char* resposta : {R"({"count":7})", R"({"count":8})", R"({"count":7.0})", R"({"count":100})"}) {
-    fake->responder(200, resposta).responder(204, "");
+    fake->respond(200, resposta).respond(204, "");
     const Saida saida = executar({ALFA});
     EXPECT_EQ(saida.out, "") << resposta;
     EXPECT_TRUE(saida.armazenou) << resposta;
@@ -202,7 +198,7 @@ TEST_F(SendQuestDB, CurrentTableWithSevenOrMoreColumnsIsLeftAlone) {
 }
 
 TEST_F(SendQuestDB, EmptyListLooksAfterTheTableAndSendsNoRows) {
-  fake->responder(200, AUSENTE).responder(200, DDL_OK);
+  fake->respond(200, AUSENTE).respond(200, DDL_OK);
   const Saida saida = executar({});
   EXPECT_TRUE(saida.armazenou);
   EXPECT_EQ(saida.out, CRIACAO_OK);
@@ -212,11 +208,11 @@ TEST_F(SendQuestDB, EmptyListLooksAfterTheTableAndSendsNoRows) {
 
 TEST_F(SendQuestDB, EveryStatementGoesToPort80OfTheHostWithTheCredentials) {
   fixar("10.1.2.3", "19443", "ad;min", "qu;est");
-  fake->responder(200, CONTAGEM_6).responder(200, DDL_OK).responder(200, DDL_OK).responder(204, "");
+  fake->respond(200, CONTAGEM_6).respond(200, DDL_OK).respond(200, DDL_OK).respond(204, "");
   executar({ALFA}, local(0, 1));
-  ASSERT_EQ(fake->pedidos().size(), 4u);
-  for (std::size_t i = 0; i + 1 < fake->pedidos().size(); ++i) {
-    const auto& pedido = fake->pedidos()[i];
+  ASSERT_EQ(fake->requests().size(), 4u);
+  for (std::size_t i = 0; i + 1 < fake->requests().size(); ++i) {
+    const auto& pedido = fake->requests()[i];
     EXPECT_EQ(pedido.url, "http://10.1.2.3/exec");
     EXPECT_EQ(pedido.query.size(), 2u);
     EXPECT_EQ(pedido.query.at(0).first, "query");
@@ -246,8 +242,8 @@ TEST_F(SendQuestDB, TruncatesFirstOnlyInTheFiveMinutesAfterLocalMidnight) {
   };
   for (const auto& caso : casos) {
     fake.emplace();
-    if (caso.trunca) fake->responder(200, DDL_OK);
-    fake->responder(200, CONTAGEM_7).responder(204, "");
+    if (caso.trunca) fake->respond(200, DDL_OK);
+    fake->respond(200, CONTAGEM_7).respond(204, "");
     executar({ALFA}, caso.quando);
     const Pedidos esperados = caso.trunca ? Pedidos{TRUNCAR, COLUNAS, ESCRITA} : Pedidos{COLUNAS, ESCRITA};
     EXPECT_EQ(pedidos(), esperados) << caso.nome;
@@ -255,7 +251,7 @@ TEST_F(SendQuestDB, TruncatesFirstOnlyInTheFiveMinutesAfterLocalMidnight) {
 }
 
 TEST_F(SendQuestDB, JudgesTheWindowLocallyButWritesTheTrueInstant) {
-  fake->responder(200, DDL_OK).responder(200, CONTAGEM_7).responder(204, "");
+  fake->respond(200, DDL_OK).respond(200, CONTAGEM_7).respond(204, "");
   executar({ALFA}, local(0, 2));
   EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, ESCRITA}));
   // 00:02 three hours behind UTC is 03:02 UTC.
@@ -266,34 +262,34 @@ TEST_F(SendQuestDB, JudgesTheWindowLocallyButWritesTheTrueInstant) {
 // ---- table outdated ----
 
 TEST_F(SendQuestDB, OutdatedTableIsDroppedAndRecreatedAfterTheYellowWarning) {
-  using testing_support::Falha;
-  using testing_support::resposta;
+  using testing_support::Failure;
+  using testing_support::response;
   struct Caso {
     const char* nome;
-    std::vector<testing_support::Roteiro> roteiro;
+    std::vector<testing_support::Script> roteiro;
     std::string out;
     Pedidos esperados;
   };
   const Caso casos[] = {
-      {"drop and creation answered", {resposta(200, DDL_OK), resposta(200, DDL_OK)}, AVISO, {COLUNAS, DESCARTAR, CRIAR, ESCRITA}},
+      {"drop and creation answered", {response(200, DDL_OK), response(200, DDL_OK)}, AVISO, {COLUNAS, DESCARTAR, CRIAR, ESCRITA}},
       {"drop not JSON: created once more",
-       {resposta(200, NAO_JSON), resposta(200, DDL_OK)},
+       {response(200, NAO_JSON), response(200, DDL_OK)},
        AVISO + CRIACAO_OK,
        {COLUNAS, DESCARTAR, CRIAR, ESCRITA}},
       {"creation not JSON: created once more",
-       {resposta(200, DDL_OK), resposta(200, NAO_JSON), resposta(200, DDL_OK)},
+       {response(200, DDL_OK), response(200, NAO_JSON), response(200, DDL_OK)},
        AVISO + CRIACAO_OK,
        {COLUNAS, DESCARTAR, CRIAR, CRIAR, ESCRITA}},
       {"drop unreachable: still created",
-       {Falha{"Recv failure: Connection reset by peer"}, resposta(200, DDL_OK)},
+       {Failure{"Recv failure: Connection reset by peer"}, response(200, DDL_OK)},
        AVISO + "Error: Recv failure: Connection reset by peer\n",
        {COLUNAS, DESCARTAR, CRIAR, ESCRITA}},
   };
   for (const auto& caso : casos) {
     fake.emplace();
-    fake->responder(200, CONTAGEM_6);
-    for (const auto& passo : caso.roteiro) fake->responder(passo);
-    fake->responder(204, "");
+    fake->respond(200, CONTAGEM_6);
+    for (const auto& passo : caso.roteiro) fake->respond(passo);
+    fake->respond(204, "");
     const Saida saida = executar({ALFA});
     EXPECT_EQ(saida.out, caso.out) << caso.nome;
     EXPECT_EQ(saida.err, "") << caso.nome;
@@ -309,11 +305,11 @@ TEST_F(SendQuestDB, MissingTableOrUnusableCountIsCreatedWithoutADrop) {
                              R"({"count":"7"})", R"({"count":null})", R"({"count":true})", R"({"count":[7]})"};
   for (const char* resposta : respostas) {
     fake.emplace();
-    fake->responder(400, resposta).responder(200, DDL_OK).responder(204, "");
+    fake->respond(400, resposta).respond(200, DDL_OK).respond(204, "");
     const Saida saida = executar({ALFA});
     EXPECT_EQ(saida.out, CRIACAO_OK) << resposta;
     EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, CRIAR, ESCRITA})) << resposta;
-    EXPECT_EQ(fake->pedidos().at(1).query.at(0).second, store::tabelaPppoeClientes);
+    EXPECT_EQ(fake->requests().at(1).query.at(0).second, store::tabelaPppoeClientes);
     EXPECT_TRUE(saida.armazenou) << resposta;
   }
 }
@@ -337,9 +333,9 @@ TEST_F(SendQuestDB, AnswerThatIsNotJsonToTruncationColumnQueryOrLastCreationEnds
   for (const auto& caso : casos) {
     fake.emplace();
     falha = nullptr;
-    for (const char* resposta : caso.respostas) fake->responder(200, resposta);
+    for (const char* resposta : caso.respostas) fake->respond(200, resposta);
     const Saida saida = executar({ALFA}, caso.quando);
-    EXPECT_THROW(std::rethrow_exception(falha), net::JsonDecodeError) << caso.nome;
+    EXPECT_THROW(std::rethrow_exception(falha), net::JsonError) << caso.nome;
     EXPECT_EQ(pedidos(), caso.esperados) << caso.nome;
     EXPECT_EQ(saida.out, caso.out) << caso.nome;
     EXPECT_EQ(saida.err, "") << caso.nome;
@@ -351,7 +347,7 @@ TEST_F(SendQuestDB, AnswerThatIsNotJsonToTruncationColumnQueryOrLastCreationEnds
 TEST_F(SendQuestDB, UnreachableServerAtMidnightPrintsEachFailureAndReportsTheIngestion) {
   const std::string recusado = "Failed to connect to 10.1.2.3 port 80 after 0 ms: Couldn't connect to server";
   const std::string recusadoTls = "Failed to connect to 10.1.2.3 port 19443 after 0 ms: Couldn't connect to server";
-  fake->falhar(recusado).falhar(recusado).falhar(recusado).falhar(recusadoTls);
+  fake->fail(recusado).fail(recusado).fail(recusado).fail(recusadoTls);
   const Saida saida = executar({ALFA}, local(0, 2));
   EXPECT_FALSE(saida.armazenou);
   EXPECT_EQ(saida.out, "Error: " + recusado + "\nError: " + recusado + "\nError: " + recusado + "\nCriacao Tabela: None\n");
@@ -362,7 +358,7 @@ TEST_F(SendQuestDB, UnreachableServerAtMidnightPrintsEachFailureAndReportsTheIng
 // ---- ingestion failures ----
 
 TEST_F(SendQuestDB, RefusedRowsGiveTheErroLineOnStderrAndFalse) {
-  fake->responder(200, CONTAGEM_7).responder(400, R"({"code":"invalid","message":"error in line 1: bad","line":1})");
+  fake->respond(200, CONTAGEM_7).respond(400, R"({"code":"invalid","message":"error in line 1: bad","line":1})");
   const Saida saida = executar({ALFA});
   EXPECT_FALSE(saida.armazenou);
   EXPECT_EQ(saida.out, "");
@@ -371,34 +367,34 @@ TEST_F(SendQuestDB, RefusedRowsGiveTheErroLineOnStderrAndFalse) {
 
 TEST_F(SendQuestDB, RefusedConfigurationGivesTheErroLineAndSendsNoRows) {
   fixar("10.1.2.3", "porta", "admin", "quest");
-  fake->responder(200, CONTAGEM_7);
+  fake->respond(200, CONTAGEM_7);
   const Saida saida = executar({ALFA});
   EXPECT_FALSE(saida.armazenou);
-  EXPECT_EQ(saida.err, "Erro: configuração do QuestDB inválida: porta de addr fora de 1 a 65535\n");
+  EXPECT_EQ(saida.err, "Erro: a porta do QuestDB (7º argumento) não é um número de 1 a 65535\n");
   EXPECT_EQ(pedidos(), (Pedidos{COLUNAS}));
 }
 
 TEST_F(SendQuestDB, RunDeadlineDuringTheWriteIsNotReportedAsAnIngestionFailure) {
   struct ExpiraNaEscrita final : net::HttpClient {
     net::HttpResponse perform(const net::HttpRequest& pedido) override {
-      if (pedido.method == "POST") throw run::TimeoutException(300);
+      if (pedido.method == "POST") throw base::TimeoutException(300);
       return {200, R"({"count":7})", {}};
     }
   } expira;
   CaptureStderr();
-  EXPECT_THROW(store::sendQuestDB(expira, {ALFA}, [] { return local(12, 3); }), run::TimeoutException);
+  EXPECT_THROW(store::sendQuestDB(expira, questDb, {ALFA}, [] { return local(12, 3); }), base::TimeoutException);
   EXPECT_EQ(GetCapturedStderr(), "");
 }
 
 TEST_F(SendQuestDB, RunDeadlineDuringTheColumnCheckIsNotTakenForAFailedCheck) {
   struct ExpiraNoDescarte final : net::HttpClient {
     net::HttpResponse perform(const net::HttpRequest& pedido) override {
-      if (pedido.query.at(0).second == DESCARTAR) throw run::TimeoutException(300);
+      if (pedido.query.at(0).second == DESCARTAR) throw base::TimeoutException(300);
       return {200, R"({"count":6})", {}};
     }
   } expira;
   CaptureStdout();
-  EXPECT_THROW(store::sendQuestDB(expira, {ALFA}, [] { return local(12, 3); }), run::TimeoutException);
+  EXPECT_THROW(store::sendQuestDB(expira, questDb, {ALFA}, [] { return local(12, 3); }), base::TimeoutException);
   EXPECT_EQ(GetCapturedStdout(), AVISO);
 }
 

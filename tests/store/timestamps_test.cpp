@@ -47,23 +47,4 @@ TEST(TimestampDummy, IsTheFirstInstantOf2000InUtc) {
   EXPECT_EQ(store::TIMESTAMP_DUMMY_US, duration_cast<microseconds>(sys_days(2000y / 1 / 1).time_since_epoch()).count());
 }
 
-TEST(NanosPorDouble, IsExactOnWholeSecondsAndWithinTheDoubleRoundingOtherwise) {
-  const Instante inteiro = utc(2024y / 3 / 10, 3h, 2min);
-  EXPECT_EQ(store::nanosPorDouble(inteiro), 1710039720000000000);
-  for (const auto resto : {1us, 123456us, 999999us}) {
-    const Instante instante = inteiro + resto;
-    const std::int64_t exato = instante.time_since_epoch().count() * 1000;
-    EXPECT_NEAR(static_cast<double>(store::nanosPorDouble(instante)), static_cast<double>(exato), 500.0) << resto.count();
-  }
-}
-
-TEST(ObterTimestamp, ReadsTheWallClockInNanoseconds) {
-  const auto antes = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-  const auto lido = store::obterTimestamp();
-  const auto depois = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-  // Microsecond resolution: up to 1 µs below the earlier reading.
-  EXPECT_GE(lido, antes - 2000);
-  EXPECT_LE(lido, depois + 2000);
-}
-
 }  // namespace

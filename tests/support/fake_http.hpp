@@ -13,44 +13,44 @@
 namespace testing_support {
 
 /// What the fake does for one request: answer, or fail as a transport failure would.
-struct Falha {
-  std::string mensagem;
+struct Failure {
+  std::string message;
   bool transient = false;
 };
-using Roteiro = std::variant<net::HttpResponse, Falha>;
+using Script = std::variant<net::HttpResponse, Failure>;
 
-inline net::HttpResponse resposta(long status, std::string corpo) { return {status, std::move(corpo), {}}; }
+inline net::HttpResponse response(long status, std::string body) { return {status, std::move(body), {}}; }
 
 class FakeHttp final : public net::HttpClient {
  public:
   /// Queues the outcome of the next request (first in, first out).
-  FakeHttp& responder(Roteiro roteiro) {
-    std::lock_guard<std::mutex> trava(mutex_);
-    roteiro_.push_back(std::move(roteiro));
+  FakeHttp& respond(Script next) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    script_.push_back(std::move(next));
     return *this;
   }
-  FakeHttp& responder(long status, std::string corpo) { return responder(resposta(status, std::move(corpo))); }
-  FakeHttp& falhar(std::string mensagem, bool transient = false) {
-    return responder(Falha{std::move(mensagem), transient});
+  FakeHttp& respond(long status, std::string body) { return respond(response(status, std::move(body))); }
+  FakeHttp& fail(std::string message, bool transient = false) {
+    return respond(Failure{std::move(message), transient});
   }
 
   net::HttpResponse perform(const net::HttpRequest& request) override {
-    std::lock_guard<std::mutex> trava(mutex_);
-    pedidos_.push_back(request);
-    if (roteiro_.empty()) throw std::logic_error("FakeHttp: unexpected request to " + request.url);
-    Roteiro proximo = std::move(roteiro_.front());
-    roteiro_.pop_front();
-    if (auto* falha = std::get_if<Falha>(&proximo)) throw net::RequestException(falha->mensagem, falha->transient);
-    return std::get<net::HttpResponse>(proximo);
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(request);
+    if (script_.empty()) throw std::logic_error("FakeHttp: unexpected request to " + request.url);
+    Script next = std::move(script_.front());
+    script_.pop_front();
+    if (auto* failure = std::get_if<Failure>(&next)) throw net::RequestException(failure->message, failure->transient);
+    return std::get<net::HttpResponse>(next);
   }
 
-  const std::vector<net::HttpRequest>& pedidos() const { return pedidos_; }
-  bool roteiroEsgotado() const { return roteiro_.empty(); }
+  const std::vector<net::HttpRequest>& requests() const { return requests_; }
+  bool scriptDone() const { return script_.empty(); }
 
  private:
   std::mutex mutex_;
-  std::deque<Roteiro> roteiro_;
-  std::vector<net::HttpRequest> pedidos_;
+  std::deque<Script> script_;
+  std::vector<net::HttpRequest> requests_;
 };
 
 }  // namespace testing_support

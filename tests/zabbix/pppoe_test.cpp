@@ -14,16 +14,16 @@ using Contagem = std::optional<std::int64_t>;
 
 Contagem contar(const std::string& corpo) {
   FakeHttp http;
-  http.responder(200, corpo);
-  return zabbix::obterValorSessaoPPPoE(http, URL, {"tok"});
+  http.respond(200, corpo);
+  return zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, true);
 }
 
 TEST(ObterValorSessaoPPPoE, SendsTheItemQueryByteForByte) {
   FakeHttp http;
-  http.responder(200, itens(R"("57")"));
-  zabbix::obterValorSessaoPPPoE(http, URL, {"0424bd59"});
-  ASSERT_EQ(http.pedidos().size(), 1u);
-  const auto& pedido = http.pedidos()[0];
+  http.respond(200, itens(R"("57")"));
+  zabbix::obterValorSessaoPPPoE(http, URL, {"0424bd59"}, false);
+  ASSERT_EQ(http.requests().size(), 1u);
+  const auto& pedido = http.requests()[0];
   EXPECT_EQ(pedido.method, "POST");
   EXPECT_EQ(pedido.url, URL);
   EXPECT_EQ(pedido.headers, (net::Headers{{"Content-Type", "application/json-rpc"}}));
@@ -87,7 +87,6 @@ TEST(ObterValorSessaoPPPoE, ReadsTheResultShapes) {
       {R"({"result":{}})", std::nullopt},
       {"{}", std::nullopt},
   };
-  configurar(true);
   for (const auto& [corpo, esperado] : vazios) {
     Contagem contagem = 1;
     EXPECT_EQ(saidaDe([&] { contagem = contar(corpo); }), "") << corpo;
@@ -101,21 +100,20 @@ TEST(ObterValorSessaoPPPoE, ReadsTheResultShapes) {
 TEST(ObterValorSessaoPPPoE, TurnsRequestFailuresIntoNoValueWithADebugLine) {
   const struct {
     bool debug;
-    testing_support::Roteiro resposta;
+    testing_support::Script resposta;
     const char* linha;
   } casos[] = {
-      {true, testing_support::Falha{"Could not resolve host: zbx.cliente.example"},
+      {true, testing_support::Failure{"Could not resolve host: zbx.cliente.example"},
        "Erro na requisição: Could not resolve host: zbx.cliente.example\n"},
-      {false, testing_support::Falha{"Could not resolve host: zbx.cliente.example"}, ""},
-      {true, testing_support::resposta(200, "<html><body>Bad Gateway</body></html>"), "Erro na requisição: "},
-      {false, testing_support::resposta(502, "<html><body>Bad Gateway</body></html>"), ""},
+      {false, testing_support::Failure{"Could not resolve host: zbx.cliente.example"}, ""},
+      {true, testing_support::response(200, "<html><body>Bad Gateway</body></html>"), "Erro na requisição: "},
+      {false, testing_support::response(502, "<html><body>Bad Gateway</body></html>"), ""},
   };
   for (const auto& caso : casos) {
-    configurar(caso.debug);
     FakeHttp http;
-    http.responder(caso.resposta);
+    http.respond(caso.resposta);
     Contagem contagem = 1;
-    const std::string saida = saidaDe([&] { contagem = zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}); });
+    const std::string saida = saidaDe([&] { contagem = zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, caso.debug); });
     EXPECT_EQ(contagem, std::nullopt);
     // The parser's own wording follows the prefix; the line is still one whole line.
     EXPECT_TRUE(saida.starts_with(caso.linha)) << saida;

@@ -11,14 +11,14 @@
 #include <regex>
 #include <vector>
 
-#include "run/constants.hpp"
+#include "base/constants.hpp"
 #include "tests/zabbix/zabbix_support.hpp"
 #include "zabbix/numeral.hpp"
 #include "zabbix/worker.hpp"
 
 namespace {
 
-using discovery::RegistroDescoberta;
+using records::RegistroDescoberta;
 using zabbix_support::configurar;
 using zabbix_support::saidaDe;
 
@@ -91,7 +91,7 @@ class Gravador final : public net::HttpClient {
   std::vector<net::HttpResponse> respostas;
 
  private:
-  net::CurlClient real_;
+  net::CurlClient real_{""};
 };
 
 std::string primeiro(const std::vector<net::HttpResponse>& respostas, const std::regex& padrao) {
@@ -117,7 +117,7 @@ class RealZabbix : public testing::TestWithParam<FrenteReal> {
     if (ambiente(GetParam().variavelUrl).empty()) GTEST_SKIP() << GetParam().variavelUrl << " not set";
   }
   // The worker appends the endpoint itself, so hand it the front end's base.
-  discovery::ClienteDados item() const {
+  records::ClienteDados item() const {
     std::string url = ambiente(GetParam().variavelUrl);
     const std::string endpoint = "/api_jsonrpc.php";
     if (url.ends_with(endpoint)) url.resize(url.size() - endpoint.size());
@@ -155,11 +155,11 @@ TEST_P(RealZabbix, ReadsTheSeededCountAndLogsOutCleanly) {
   const std::optional<std::int64_t> esperado =
       valor() == "none" ? std::nullopt : std::optional<std::int64_t>(zabbix::lerNumeral(valor()));
   for (bool debug : {false, true}) {
-    configurar(debug, usuario(), senha());
+    const auto processarCliente = configurar(debug, usuario(), senha());
     Gravador http;
     RegistroDescoberta registro;
     // No line at all: a refused or failed logout would have printed one.
-    EXPECT_EQ(saidaDe([&] { registro = zabbix::processarCliente(http, item()); }), "");
+    EXPECT_EQ(saidaDe([&] { registro = processarCliente(http, item()); }), "");
     EXPECT_EQ(registro, (RegistroDescoberta{"Provedor Real", 1, 42, "ACME", esperado}));
     conferir(http, GetParam().comSenha, senha());
   }
@@ -167,12 +167,12 @@ TEST_P(RealZabbix, ReadsTheSeededCountAndLogsOutCleanly) {
 
 TEST_P(RealZabbix, AWrongPasswordGivesTheNoTokenRecordAfterOneFailedLogin) {
   const std::string errada = "senha-errada-" + senha();
-  configurar(true, usuario(), errada);
+  const auto processarCliente = configurar(true, usuario(), errada);
   Gravador http;
   RegistroDescoberta registro;
-  const std::string saida = saidaDe([&] { registro = zabbix::processarCliente(http, item()); });
-  EXPECT_EQ(saida, std::string(run::YELLOW) + "ACME - 42 - Provedor Real: Cliente com problema na conexão." +
-                       std::string(run::RESET) + "\n");
+  const std::string saida = saidaDe([&] { registro = processarCliente(http, item()); });
+  EXPECT_EQ(saida, std::string(base::YELLOW) + "ACME - 42 - Provedor Real: Cliente com problema na conexão." +
+                       std::string(base::RESET) + "\n");
   EXPECT_EQ(registro, (RegistroDescoberta{"Provedor Real", 0, 42, "ACME", 0}));
   conferir(http, GetParam().senhaErrada, errada);
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-using discovery::RegistroDescoberta;
+using records::RegistroDescoberta;
 using net::Json;
 using testing_support::FakeHttp;
 using namespace zabbix_support;
@@ -82,11 +82,11 @@ const int VERSOES[] = {50, 60, 64, 70, 72, 74};
 std::string nomeVersao(int versao) { return std::to_string(versao / 10) + "." + std::to_string(versao % 10); }
 
 TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
-  configurar(false);
+  const auto processarCliente = configurar(false);
   for (int versao : VERSOES) {
     FrontEndSimulado frontEnd(versao, 1000 + versao);
     RegistroDescoberta registro;
-    EXPECT_EQ(saidaDe([&] { registro = zabbix::processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
+    EXPECT_EQ(saidaDe([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
         << nomeVersao(versao);
     EXPECT_EQ(registro, (RegistroDescoberta{"C", 1, 1, "P", 1000 + versao})) << nomeVersao(versao);
     EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 3u : 4u) << nomeVersao(versao);
@@ -94,18 +94,18 @@ TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
 }
 
 TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
-  configurar(false);
+  const auto processarCliente = configurar(false);
   for (int versao : {50, 60}) {
     FrontEndSimulado frontEnd(versao, 5);
-    zabbix::processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
+    processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
     // The same three requests a scripted fake sees, byte for byte.
     FakeHttp classico;
-    classico.responder(200, loginOk("tok" + std::to_string(versao))).responder(200, itens("5")).responder(200, LOGOUT_OK);
-    zabbix::processarCliente(classico, {"zbx.example", "C", "1", "P"});
+    classico.respond(200, loginOk("tok" + std::to_string(versao))).respond(200, itens("5")).respond(200, LOGOUT_OK);
+    processarCliente(classico, {"zbx.example", "C", "1", "P"});
     ASSERT_EQ(frontEnd.pedidos.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
       const auto& visto = frontEnd.pedidos[i];
-      const auto& esperado = classico.pedidos()[i];
+      const auto& esperado = classico.requests()[i];
       EXPECT_EQ(visto.body, esperado.body) << nomeVersao(versao);
       EXPECT_EQ(visto.headers, esperado.headers) << nomeVersao(versao);
       EXPECT_EQ(visto.idleTimeout, esperado.idleTimeout) << nomeVersao(versao);
@@ -117,10 +117,10 @@ TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
 }
 
 TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
-  configurar(false);
+  const auto processarCliente = configurar(false);
   for (int versao : {64, 70, 72, 74}) {
     FrontEndSimulado frontEnd(versao, 9);
-    zabbix::processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
+    processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
     ASSERT_EQ(frontEnd.pedidos.size(), 4u);
     const std::string bearer = "Bearer tok" + std::to_string(versao);
     const auto& login = frontEnd.pedidos[1];
@@ -142,11 +142,11 @@ TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
 }
 
 TEST(VersoesZabbix, AWrongPasswordCostsOneFailedLoginOnEveryVersion) {
-  configurar(true, USUARIO, "errada");
+  const auto processarCliente = configurar(true, USUARIO, "errada");
   for (int versao : VERSOES) {
     FrontEndSimulado frontEnd(versao, 9);
     RegistroDescoberta registro;
-    saidaDe([&] { registro = zabbix::processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); });
+    saidaDe([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); });
     EXPECT_EQ(registro, (RegistroDescoberta{"C", 0, 1, "P", 0})) << nomeVersao(versao);
     EXPECT_EQ(frontEnd.loginsFalhos, 1) << nomeVersao(versao);
     EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 1u : 2u) << nomeVersao(versao);
@@ -172,9 +172,9 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
   };
   for (const auto& caso : casos) {
     FakeHttp http;
-    http.responder(200, caso.primeira).responder(200, formaNova);
+    http.respond(200, caso.primeira).respond(200, formaNova);
     const zabbix::TokenZabbix token = zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA);
-    EXPECT_EQ(http.pedidos().size(), caso.pedidos) << caso.primeira;
+    EXPECT_EQ(http.requests().size(), caso.pedidos) << caso.primeira;
     EXPECT_EQ(token.temToken(), caso.pedidos == 2) << caso.primeira;
     EXPECT_EQ(token.bearer, caso.pedidos == 2) << caso.primeira;
   }
@@ -184,12 +184,12 @@ TEST(VersoesZabbix, TheSecondLoginIsTheLastWhateverItAnswers) {
   const char* recusa = R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"auth\"."}})";
   for (const std::string& segunda : {std::string(recusa), std::string(LOGIN_RECUSADO), std::string("<html>"), std::string(R"({"result":null})")}) {
     FakeHttp http;
-    http.responder(200, recusa).responder(200, segunda).responder(200, loginOk("nunca"));
+    http.respond(200, recusa).respond(200, segunda).respond(200, loginOk("nunca"));
     EXPECT_FALSE(zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA).temToken()) << segunda;
-    EXPECT_EQ(http.pedidos().size(), 2u) << segunda;
+    EXPECT_EQ(http.requests().size(), 2u) << segunda;
   }
   FakeHttp silencioso;
-  silencioso.responder(200, recusa).falhar("Operation timed out after 5000 milliseconds with 0 bytes received");
+  silencioso.respond(200, recusa).fail("Operation timed out after 5000 milliseconds with 0 bytes received");
   EXPECT_FALSE(zabbix::obterTokenZabbix(silencioso, URL, USUARIO, SENHA).temToken());
 }
 

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <thread>
 
-#include "run/constants.hpp"
+#include "base/constants.hpp"
 #include "tests/support/fake_http.hpp"
 #include "tests/zabbix/zabbix_support.hpp"
 #include "zabbix/jsonrpc.hpp"
@@ -14,18 +14,18 @@
 
 namespace {
 
-using discovery::ClienteDados;
-using discovery::RegistroDescoberta;
+using records::ClienteDados;
+using records::RegistroDescoberta;
 using net::Json;
-using testing_support::Falha;
+using testing_support::Failure;
 using testing_support::FakeHttp;
-using testing_support::resposta;
-using testing_support::Roteiro;
+using testing_support::response;
+using testing_support::Script;
 using namespace zabbix_support;
 
-const std::string Y = std::string(run::YELLOW);
-const std::string R = std::string(run::RED);
-const std::string Z = std::string(run::RESET);
+const std::string Y = std::string(base::YELLOW);
+const std::string R = std::string(base::RED);
+const std::string Z = std::string(base::RESET);
 
 const ClienteDados ALFA{"zbx.alfa.example", "Provedor Alfa", "42", "ACME"};
 const std::string URL_ALFA = "https://zbx.alfa.example/api_jsonrpc.php";
@@ -47,7 +47,7 @@ TEST(MontarZabbixUrl, AppendsTheEndpointAndAddsHttpsOnlyWithoutTheHttpPrefix) {
 
 struct Caminho {
   const char* nome;
-  std::vector<Roteiro> respostas;
+  std::vector<Script> respostas;
   RegistroDescoberta registro;
   std::string saidaDebug;
   std::string saidaNormal;
@@ -56,41 +56,41 @@ struct Caminho {
 std::vector<Caminho> caminhos() {
   const std::string logoutFalhou = "Não foi possível fazer logout em " + URL_ALFA + ": <h1>500</h1>\n";
   return {
-      {"login refused", {resposta(200, LOGIN_RECUSADO)}, {"Provedor Alfa", 0, 42, "ACME", 0},
+      {"login refused", {response(200, LOGIN_RECUSADO)}, {"Provedor Alfa", 0, 42, "ACME", 0},
        Y + "ACME - 42 - Provedor Alfa: Cliente com problema na conexão." + Z + "\n", ""},
-      {"login unreachable", {Falha{"Failed to connect"}}, {"Provedor Alfa", 0, 42, "ACME", 0},
+      {"login unreachable", {Failure{"Failed to connect"}}, {"Provedor Alfa", 0, 42, "ACME", 0},
        Y + "ACME - 42 - Provedor Alfa: Cliente com problema na conexão." + Z + "\n", ""},
-      {"count read", {resposta(200, loginOk("t")), resposta(200, itens(R"("57")")), resposta(200, LOGOUT_OK)},
+      {"count read", {response(200, loginOk("t")), response(200, itens(R"("57")")), response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", 57}, "", ""},
-      {"count zero", {resposta(200, loginOk("t")), resposta(200, itens(R"("0")")), resposta(200, LOGOUT_OK)},
+      {"count zero", {response(200, loginOk("t")), response(200, itens(R"("0")")), response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", 0}, "", ""},
-      {"item absent", {resposta(200, loginOk("t")), resposta(200, R"({"result":[]})"), resposta(200, LOGOUT_OK)},
+      {"item absent", {response(200, loginOk("t")), response(200, R"({"result":[]})"), response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", std::nullopt}, "", ""},
-      {"empty token", {resposta(200, R"({"result":""})"), resposta(200, itens("3")), resposta(200, LOGOUT_OK)},
+      {"empty token", {response(200, R"({"result":""})"), response(200, itens("3")), response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", 3}, "", ""},
-      {"count request failed", {resposta(200, loginOk("t")), Falha{"Recv failure"}, resposta(200, LOGOUT_OK)},
+      {"count request failed", {response(200, loginOk("t")), Failure{"Recv failure"}, response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", std::nullopt}, "Erro na requisição: Recv failure\n", ""},
-      {"logout unconfirmed", {resposta(200, loginOk("t")), resposta(200, itens(R"("57")")), resposta(500, "<h1>500</h1>")},
+      {"logout unconfirmed", {response(200, loginOk("t")), response(200, itens(R"("57")")), response(500, "<h1>500</h1>")},
        {"Provedor Alfa", 1, 42, "ACME", 57}, logoutFalhou, logoutFalhou},
       {"logout request failed",
-       {resposta(200, loginOk("t")), resposta(200, itens(R"("57")")), Falha{"Connection reset by peer"}},
+       {response(200, loginOk("t")), response(200, itens(R"("57")")), Failure{"Connection reset by peer"}},
        {"Provedor Alfa", 0, 42, "ACME", 0}, R + "Erro ao conectar no Zabbix: Connection reset by peer" + Z + "\n", ""},
-      {"logout not JSON", {resposta(200, loginOk("t")), resposta(200, itens(R"("57")")), resposta(200, "<html>")},
+      {"logout not JSON", {response(200, loginOk("t")), response(200, itens(R"("57")")), response(200, "<html>")},
        {"Provedor Alfa", 0, 42, "ACME", 0}, R + "Erro ao conectar no Zabbix: ", ""},
   };
 }
 
 TEST(ProcessarCliente, GivesTheRecordAndLinesOfEachPath) {
   for (bool debug : {true, false}) {
-    configurar(debug);
+    const auto processarCliente = configurar(debug);
     for (const auto& caminho : caminhos()) {
       FakeHttp http;
-      for (const auto& r : caminho.respostas) http.responder(r);
+      for (const auto& r : caminho.respostas) http.respond(r);
       RegistroDescoberta registro;
-      const std::string saida = saidaDe([&] { registro = zabbix::processarCliente(http, ALFA); });
+      const std::string saida = saidaDe([&] { registro = processarCliente(http, ALFA); });
       EXPECT_EQ(registro, caminho.registro) << caminho.nome;
-      EXPECT_TRUE(http.roteiroEsgotado()) << caminho.nome;
-      for (const auto& pedido : http.pedidos()) EXPECT_EQ(pedido.url, URL_ALFA) << caminho.nome;
+      EXPECT_TRUE(http.scriptDone()) << caminho.nome;
+      for (const auto& pedido : http.requests()) EXPECT_EQ(pedido.url, URL_ALFA) << caminho.nome;
       const std::string& esperada = debug ? caminho.saidaDebug : caminho.saidaNormal;
       if (std::string_view(caminho.nome) == "logout not JSON" && debug) {
         // The decoder's own words follow; what matters is colour, prefix and one whole line.
@@ -103,26 +103,26 @@ TEST(ProcessarCliente, GivesTheRecordAndLinesOfEachPath) {
 }
 
 TEST(ProcessarCliente, LogsInWithTheSettingsCredentialsAndUsesTheTokenThrough) {
-  configurar(false, "zbx-api", "pässwörd");
+  const auto processarCliente = configurar(false, "zbx-api", "pässwörd");
   FakeHttp http;
-  http.responder(200, loginOk("abc123")).responder(200, itens("8")).responder(200, LOGOUT_OK);
-  zabbix::processarCliente(http, {"http://10.1.1.1/zabbix", "Beta", "7", "P"});
-  ASSERT_EQ(http.pedidos().size(), 3u);
-  EXPECT_EQ(http.pedidos()[0].body,
+  http.respond(200, loginOk("abc123")).respond(200, itens("8")).respond(200, LOGOUT_OK);
+  processarCliente(http, {"http://10.1.1.1/zabbix", "Beta", "7", "P"});
+  ASSERT_EQ(http.requests().size(), 3u);
+  EXPECT_EQ(http.requests()[0].body,
             R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "zbx-api", "password": "p\u00e4ssw\u00f6rd"}, "id": 1, "auth": null})");
-  EXPECT_NE(http.pedidos()[1].body->find(R"("auth": "abc123", "id": 1})"), std::string::npos);
-  EXPECT_EQ(http.pedidos()[2].body, R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "abc123"})");
-  EXPECT_EQ(http.pedidos()[0].url, "http://10.1.1.1/zabbix/api_jsonrpc.php");
+  EXPECT_NE(http.requests()[1].body->find(R"("auth": "abc123", "id": 1})"), std::string::npos);
+  EXPECT_EQ(http.requests()[2].body, R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "abc123"})");
+  EXPECT_EQ(http.requests()[0].url, "http://10.1.1.1/zabbix/api_jsonrpc.php");
 }
 
 TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
-  configurar(true);
+  const auto processarCliente = configurar(true);
   const std::pair<const char*, std::int64_t> aceitos[] = {{" 7 ", 7}, {"+7", 7}, {"-7", -7}, {"0042", 42}};
   for (const auto& [numero, valor] : aceitos) {
     FakeHttp http;
-    http.responder(200, LOGIN_RECUSADO);
+    http.respond(200, LOGIN_RECUSADO);
     RegistroDescoberta registro;
-    const std::string saida = saidaDe([&] { registro = zabbix::processarCliente(http, {"h", "N", numero, "P"}); });
+    const std::string saida = saidaDe([&] { registro = processarCliente(http, {"h", "N", numero, "P"}); });
     EXPECT_EQ(registro.numero, valor) << numero;
     EXPECT_EQ(saida, Y + "P - " + numero + " - N: Cliente com problema na conexão." + Z + "\n");
   }
@@ -130,64 +130,60 @@ TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
     for (bool loginOk_ : {false, true}) {
       FakeHttp http;
       if (loginOk_) {
-        http.responder(200, loginOk("t")).responder(200, itens("1")).responder(200, LOGOUT_OK);
+        http.respond(200, loginOk("t")).respond(200, itens("1")).respond(200, LOGOUT_OK);
       } else {
-        http.responder(200, LOGIN_RECUSADO);
+        http.respond(200, LOGIN_RECUSADO);
       }
-      EXPECT_THROW(saidaDe([&] { zabbix::processarCliente(http, {"h", "N", numero, "P"}); }), zabbix::NumeralInvalido)
+      EXPECT_THROW(saidaDe([&] { processarCliente(http, {"h", "N", numero, "P"}); }), zabbix::NumeralInvalido)
           << numero;
-      EXPECT_TRUE(http.roteiroEsgotado()) << "the requests come before the number is read: " << numero;
+      EXPECT_TRUE(http.scriptDone()) << "the requests come before the number is read: " << numero;
     }
   }
 }
 
 TEST(ProcessarCliente, FailsWithoutARequestOnWorkItemsThatAreNotText) {
-  configurar(true);
+  const auto processarCliente = configurar(true);
   const ClienteDados invalidos[] = {
       {nullptr, "N", "1", "P"}, {"h", 5, "1", "P"}, {"h", "N", 42, "P"}, {"h", "N", "1", Json::array({"P"})}, {{}, {}, {}, {}}};
   for (const auto& item : invalidos) {
     FakeHttp http;
-    EXPECT_THROW(saidaDe([&] { zabbix::processarCliente(http, item); }), zabbix::ItemInvalido);
-    EXPECT_TRUE(http.pedidos().empty());
+    EXPECT_THROW(saidaDe([&] { processarCliente(http, item); }), zabbix::ItemInvalido);
+    EXPECT_TRUE(http.requests().empty());
   }
-  run::fixarSettings({});
-  FakeHttp http;
-  EXPECT_THROW(zabbix::processarCliente(http, ALFA), run::SettingAusente);
-  EXPECT_TRUE(http.pedidos().empty());
 }
 
 TEST(ProcessarCliente, LetsUnreadableAnswersEscape) {
-  configurar(true);
+  const auto processarCliente = configurar(true);
   const std::pair<const char*, bool> casos[] = {
       {R"({"result":"x"})", true}, {"[]", true}, {R"({"result":[{"lastvalue":"12.5"}]})", false}};
   for (const auto& [item, respostaInesperada] : casos) {
     FakeHttp http;
-    http.responder(200, loginOk("t")).responder(200, item);
-    const auto processar = [&] { saidaDe([&] { zabbix::processarCliente(http, ALFA); }); };
+    http.respond(200, loginOk("t")).respond(200, item);
+    const auto processar = [&] { saidaDe([&] { processarCliente(http, ALFA); }); };
     if (respostaInesperada) {
       EXPECT_THROW(processar(), zabbix::RespostaInesperada) << item;
     } else {
       EXPECT_THROW(processar(), zabbix::NumeralInvalido) << item;
     }
-    EXPECT_EQ(http.pedidos().size(), 2u) << "no logout after a failure that escapes";
+    EXPECT_EQ(http.requests().size(), 2u) << "no logout after a failure that escapes";
   }
   FakeHttp http;
-  http.responder(200, loginOk("t")).responder(200, itens("1")).responder(200, "[true]");
-  EXPECT_THROW(saidaDe([&] { zabbix::processarCliente(http, ALFA); }), zabbix::RespostaInesperada);
+  http.respond(200, loginOk("t")).respond(200, itens("1")).respond(200, "[true]");
+  EXPECT_THROW(saidaDe([&] { processarCliente(http, ALFA); }), zabbix::RespostaInesperada);
 }
 
 TEST(ProcessarCliente, ConcurrentWorkersWriteWholeLines) {
-  configurar(true);
+  const auto processarCliente = configurar(true);
   constexpr int TRABALHADORES = 10, CLIENTES = 30;
   const std::string saida = saidaDe([&] {
     std::vector<std::thread> threads;
     for (int t = 0; t < TRABALHADORES; ++t) {
-      threads.emplace_back([t] {
+      threads.emplace_back([t, &processarCliente] {
         for (int c = 0; c < CLIENTES; ++c) {
           FakeHttp http;
-          http.responder(200, LOGIN_RECUSADO);
+          http.respond(200, LOGIN_RECUSADO);
           const std::string numero = std::to_string(t * 1000 + c);
-          zabbix::processarCliente(http, {"h", std::string(200, 'n'), numero, "P"});
+          processarCliente(http, {"h", std::string(200, 'n'), numero, "P"});
         }
       });
     }

@@ -1,4 +1,4 @@
-// Shared bits of the Zabbix client tests: settings, canned answers, captured output.
+// Shared bits of the Zabbix client tests: the worker's arguments, canned answers, captured output.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "run/settings.hpp"
+#include "zabbix/worker.hpp"
 
 namespace zabbix_support {
 
@@ -14,15 +14,18 @@ inline constexpr const char* URL = "https://zbx.cliente.example/api_jsonrpc.php"
 inline constexpr const char* USUARIO = "coletor";
 inline constexpr const char* SENHA = "s3nh@";
 
-/// Full command line with our Zabbix credentials, in debug or normal mode.
-inline void configurar(bool debug, std::string usuario = USUARIO, std::string senha = SENHA) {
-  run::Settings s;
-  s.mode = "descobertaPPPoE";
-  s.usuarioZabbix = std::move(usuario);
-  s.senhaZabbix = std::move(senha);
-  s.usuarioTQ = s.senhaTQ = s.questDbIp = s.questDbPort = s.questDbUser = s.questDbPass = "";
-  s.zabbixHost = debug ? "debug" : "127.0.0.1";
-  run::fixarSettings(std::move(s));
+/// The worker with our Zabbix credentials, in debug or normal mode.
+struct Trabalhador {
+  zabbix::Credenciais credenciais;
+  bool debug = false;
+
+  records::RegistroDescoberta operator()(net::HttpClient& http, const records::ClienteDados& item) const {
+    return zabbix::processarCliente(http, item, credenciais, debug);
+  }
+};
+
+inline Trabalhador configurar(bool debug, std::string usuario = USUARIO, std::string senha = SENHA) {
+  return {{std::move(usuario), std::move(senha)}, debug};
 }
 
 inline std::string loginOk(const std::string& token) {

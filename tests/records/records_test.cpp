@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "discovery/records.hpp"
+#include "records/records.hpp"
 
 namespace {
 
-using discovery::ClienteDados;
+using records::ClienteDados;
 using Campo = ClienteDados::Campo;
 using net::Json;
 

@@ -10,7 +10,7 @@
 
 #include "net/json.hpp"
 
-namespace discovery {
+namespace records {
 
 /// One selected customer link, handed to a worker. The values are the registry's own
 /// (usually text); the worker checks that they are text, so a wrong type fails that
@@ -59,4 +59,4 @@ struct RegistroDescoberta {
 /// The records of one run, in the order in which their workers finished.
 using ResultadoDescoberta = std::vector<RegistroDescoberta>;
 
-}  // namespace discovery
+}  // namespace records

@@ -1,4 +1,4 @@
-// Our process-control layer: the run-time limit and the hand-over to a background run.
+// The run-time limit: one process-wide deadline that every wait of the program observes.
 #pragma once
 
 #include <chrono>
@@ -6,15 +6,14 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <string>
 #include <thread>
 
-namespace run {
+namespace base {
 
 /// Signals that the run-time limit has expired. Its text is printed as one line.
 class TimeoutException : public std::runtime_error {
  public:
-  explicit TimeoutException(int segundos);
+  explicit TimeoutException(int seconds);
 };
 
 /// While alive, every wait of the program observes one process-wide deadline.
@@ -23,46 +22,44 @@ class TimeoutException : public std::runtime_error {
 /// time-out text and ends the process itself.
 class RuntimeGuard {
  public:
-  explicit RuntimeGuard(int segundos);
+  explicit RuntimeGuard(int seconds);
   ~RuntimeGuard();
   RuntimeGuard(const RuntimeGuard&) = delete;
   RuntimeGuard& operator=(const RuntimeGuard&) = delete;
 
  private:
-  void vigiar(std::chrono::steady_clock::time_point limite);
+  void watch(std::chrono::steady_clock::time_point limit);
 
-  int segundos_;
+  int seconds_;
   std::mutex mutex_;
   std::condition_variable cv_;
-  bool encerrado_ = false;
-  std::thread vigia_;
+  bool ended_ = false;
+  std::thread watchdog_;
 };
 
 /// Starts the limit of `seconds` and returns its guard.
 [[nodiscard]] RuntimeGuard runtime_limiter(int seconds);
 
-namespace prazo {
+namespace deadline {
 
-using Relogio = std::chrono::steady_clock;
+using Clock = std::chrono::steady_clock;
 
 /// The active deadline, if a guard is alive.
-std::optional<Relogio::time_point> atual();
+std::optional<Clock::time_point> current();
 
 /// The limit, in seconds, of the active guard (0 without one).
-int segundos();
+int seconds();
 
 /// Throws TimeoutException when the active deadline has passed.
-void verificar();
+void check();
 
-}  // namespace prazo
+/// True once the active deadline has passed.
+bool passed();
+
+}  // namespace deadline
 
 /// Claims the right to end the run on expiry; true for the first caller only, so that
 /// the time-out text is printed once whether the main thread or the watchdog gets there.
-bool reivindicarEncerramento();
+bool claimEnding();
 
-/// Starts this same program again as a detached background process (new session,
-/// standard streams on /dev/null, no other descriptor inherited) with the mode after
-/// the first "launch_" and the current settings; returns at once.
-void launch(const std::string& mode);
-
-}  // namespace run
+}  // namespace base

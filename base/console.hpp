@@ -3,22 +3,22 @@
 
 #include <string_view>
 
-namespace run::console {
+namespace base::console {
 
 /// Writes the text and a line feed to stdout in one write.
-void linha(std::string_view texto);
+void line(std::string_view text);
 
 /// Writes the text and a line feed to stderr in one write.
-void linhaErro(std::string_view texto);
+void errorLine(std::string_view text);
 
 /// Writes a block of whole lines (already ending in line feeds) to stdout.
-void bloco(std::string_view texto);
+void block(std::string_view text);
 
 /// True once a write to stdout has failed (or stdout was closed at start-up).
-bool saidaFalhou();
+bool outputFailed();
 
 /// Makes sure descriptors 0 to 2 are open, so that no socket or file the run opens
 /// later lands on them; a closed stdout counts as a failed stdout.
-void prepararDescritores();
+void prepareDescriptors();
 
-}  // namespace run::console
+}  // namespace base::console

@@ -1,6 +1,6 @@
-#include "discovery/records.hpp"
+#include "records/records.hpp"
 
-namespace discovery {
+namespace records {
 
 ClienteDados::ClienteDados(const net::Json& link, const net::Json& nome, const net::Json& numero,
                            const net::Json& parceiro) {
@@ -28,4 +28,4 @@ std::string_view ClienteDados::comoTexto(Campo campo) const {
   return std::string_view(dados_).substr(inicio, fins_[i] - inicio);
 }
 
-}  // namespace discovery
+}  // namespace records

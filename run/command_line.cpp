@@ -1,0 +1,55 @@
+#include "run/command_line.hpp"
+
+#include <array>
+#include <cstring>
+
+namespace run {
+
+namespace {
+
+using discovery::Configuracao;
+
+constexpr int ARGUMENTOS_COMPLETOS = 10;
+
+struct Argumento {
+  std::string& (*campo)(Configuracao&);
+  bool secreto;
+};
+
+// Positions 2 to 9, in order; the last one is the debug switch.
+constexpr std::array<Argumento, 8> ARGUMENTOS = {{
+    {[](Configuracao& c) -> std::string& { return c.zabbix.usuario; }, false},
+    {[](Configuracao& c) -> std::string& { return c.zabbix.senha; }, true},
+    {[](Configuracao& c) -> std::string& { return c.registro.usuario; }, false},
+    {[](Configuracao& c) -> std::string& { return c.registro.senha; }, true},
+    {[](Configuracao& c) -> std::string& { return c.questDb.host; }, false},
+    {[](Configuracao& c) -> std::string& { return c.questDb.porta; }, false},
+    {[](Configuracao& c) -> std::string& { return c.questDb.usuario; }, false},
+    {[](Configuracao& c) -> std::string& { return c.questDb.senha; }, true},
+}};
+
+}  // namespace
+
+std::optional<LinhaComando> lerLinhaComando(int argc, const char* const* argv, const std::string& caBundle) {
+  const int quantidade = argc - 1;
+  if (quantidade != 1 && quantidade != ARGUMENTOS_COMPLETOS) return std::nullopt;
+  LinhaComando linha{argv[0], argv[1], {argv + 2, argv + argc}, std::nullopt};
+  if (quantidade == ARGUMENTOS_COMPLETOS) {
+    Configuracao configuracao;
+    for (std::size_t i = 0; i < ARGUMENTOS.size(); ++i) ARGUMENTOS[i].campo(configuracao) = linha.argumentos[i];
+    // Debug mode exactly when the last argument is the text "debug".
+    configuracao.modoDebug = linha.argumentos.back() == "debug";
+    configuracao.caBundle = caBundle;
+    linha.configuracao = std::move(configuracao);
+  }
+  return linha;
+}
+
+void ocultarSenhas(int argc, char** argv) {
+  if (argc - 1 != ARGUMENTOS_COMPLETOS) return;
+  for (std::size_t i = 0; i < ARGUMENTOS.size(); ++i) {
+    if (ARGUMENTOS[i].secreto) std::memset(argv[i + 2], 0, std::strlen(argv[i + 2]));
+  }
+}
+
+}  // namespace run
