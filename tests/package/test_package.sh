@@ -37,13 +37,14 @@ cleanup() {
 trap cleanup EXIT
 
 step "tools and build dependencies"
-apt_install() { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "$@" >/dev/null; }
-command -v dh >/dev/null && command -v lintian >/dev/null || apt_install debhelper lintian
-read -ra missing <<<"$(cd "$root" && dpkg-checkbuilddeps 2>&1 | sed -n 's/.*Unmet build dependencies: //p' | sed 's/([^)]*)//g')"
-((${#missing[@]} == 0)) || apt_install "${missing[@]}"
+export DEBIAN_FRONTEND=noninteractive
+apt=(apt-get -o DPkg::Lock::Timeout=900 -y -qq --no-install-recommends)
+command -v lintian >/dev/null || "${apt[@]}" install lintian >/dev/null
+(cd "$root" && "${apt[@]}" build-dep ./ >/dev/null)
 if ((check_metrics)); then
-  (cd "$work" && apt-get download -qq prometheus 2>/dev/null && dpkg-deb -x prometheus_*.deb prometheus)
+  (cd "$work" && apt-get download -qq prometheus 2>/dev/null && dpkg-deb -x prometheus_*.deb prometheus) || true
   promtool=$work/prometheus/usr/bin/promtool
+  [[ -x $promtool ]] || fail "could not unpack promtool from Debian's prometheus package"
 fi
 
 step "QuestDB peer"
