@@ -15,6 +15,8 @@ pki=$COLETOR_PEERS_DIR/pki
 check_metrics=${COLETOR_PACKAGE_METRICS:-0}
 # Until the program honours SSL_CERT_FILE, the test CA is also compiled in.
 compile_ca=${COLETOR_PACKAGE_COMPILE_CA:-1}
+# COLETOR_PACKAGE_NSPAWN=1 also runs the unit, sandbox and all, under systemd in a container.
+nspawn=${COLETOR_PACKAGE_NSPAWN:-0}
 unit=/lib/systemd/system/coletor-pppoe
 started=$SECONDS
 
@@ -147,6 +149,24 @@ fi
 step "the cron form: root reads /etc, the program runs as the service user"
 cron_run=$(/usr/libexec/coletor-pppoe/run-from-conf 2>&1) || fail "cron form: $cron_run"
 [[ $(tail -n 1 <<<"$cron_run") == OK ]] || fail "cron form: $cron_run"
+
+if ((nspawn)); then
+  step "one run under systemd itself: a container booted from this machine's /usr and /etc"
+  command -v systemd-nspawn >/dev/null || "${apt[@]}" install systemd-container >/dev/null
+  mkdir -p "$work/nsroot/usr/lib" "$work/nsroot/etc" "$work/dropin"
+  cp /usr/lib/os-release "$work/nsroot/usr/lib/"
+  for dir in bin sbin lib lib64; do ln -s "usr/$dir" "$work/nsroot/$dir"; done
+  # The unit as installed, plus: its lines on the console, power off after the run, and
+  # the test's folders, which its private /var/tmp would hide.
+  printf '[Unit]\nSuccessAction=poweroff-force\nFailureAction=poweroff-force\n[Service]\nStandardOutput=journal+console\nBindReadOnlyPaths=%s\nBindPaths=-%s\n' \
+    "$pki" "$work/metrics" >"$work/dropin/test.conf"
+  mkdir -p "$work/metrics"
+  timeout 120 systemd-nspawn --quiet -D "$work/nsroot" --register=no --keep-unit --bind-ro=/usr --bind-ro=/etc \
+    --bind-ro="$pki" --bind="$work/metrics" --bind-ro="$work/dropin:/run/systemd/system/coletor-pppoe.service.d" \
+    --boot -- systemd.unit=coletor-pppoe.service >"$work/nspawn.log" 2>&1 || true
+  tr -d '\r' <"$work/nspawn.log" | grep -aq 'coletor-pppoe\[[0-9]*\]: OK$' \
+    || { cat "$work/nspawn.log"; fail "no OK from the run under systemd"; }
+fi
 
 step "a configuration without DEBUG_SWITCH is refused"
 grep -v '^DEBUG_SWITCH=' "$conf" >"$work/incomplete.conf"
