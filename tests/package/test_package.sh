@@ -164,7 +164,7 @@ if ((nspawn)); then
   timeout 120 systemd-nspawn --quiet -D "$work/nsroot" --register=no --keep-unit --bind-ro=/usr --bind-ro=/etc \
     --bind-ro="$pki" --bind="$work/metrics" --bind-ro="$work/dropin:/run/systemd/system/coletor-pppoe.service.d" \
     --boot -- systemd.unit=coletor-pppoe.service >"$work/nspawn.log" 2>&1 || true
-  tr -d '\r' <"$work/nspawn.log" | grep -aq 'coletor-pppoe\[[0-9]*\]: OK$' \
+  grep -aqE $'coletor-pppoe\\[[0-9]+\\]: OK\r?$' "$work/nspawn.log" \
     || { cat "$work/nspawn.log"; fail "no OK from the run under systemd"; }
 fi
 
