@@ -29,7 +29,8 @@ std::string timeoutText(int seconds) {
 
 TimeoutException::TimeoutException(int seconds) : std::runtime_error(timeoutText(seconds)) {}
 
-RuntimeGuard::RuntimeGuard(int seconds) : seconds_(seconds) {
+RuntimeGuard::RuntimeGuard(int seconds, std::function<void()> lastWords)
+    : seconds_(seconds), lastWords_(std::move(lastWords)) {
   const auto limit = Clock::now() + std::chrono::seconds(seconds);
   g_seconds = seconds;
   g_deadline = limit.time_since_epoch().count();
@@ -52,10 +53,13 @@ void RuntimeGuard::watch(Clock::time_point limit) {
   if (cv_.wait_until(lock, limit + WATCHDOG_GRACE, [this] { return ended_; })) return;
   if (!claimEnding()) return;
   console::line(timeoutText(seconds_));
+  if (lastWords_) lastWords_();
   std::_Exit(console::outputFailed() ? STATUS_OUTPUT_LOST : STATUS_OK);
 }
 
-RuntimeGuard runtime_limiter(int seconds) { return RuntimeGuard(seconds); }
+RuntimeGuard runtime_limiter(int seconds, std::function<void()> lastWords) {
+  return RuntimeGuard(seconds, std::move(lastWords));
+}
 
 namespace deadline {
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -19,10 +20,10 @@ class TimeoutException : public std::runtime_error {
 /// While alive, every wait of the program observes one process-wide deadline.
 /// Leaving the guard ends the limit. A watchdog backs the deadline up: should the
 /// main thread not reach its handler shortly after expiry, the watchdog prints the
-/// time-out text and ends the process itself.
+/// time-out text, runs `lastWords` and ends the process itself.
 class RuntimeGuard {
  public:
-  explicit RuntimeGuard(int seconds);
+  explicit RuntimeGuard(int seconds, std::function<void()> lastWords = {});
   ~RuntimeGuard();
   RuntimeGuard(const RuntimeGuard&) = delete;
   RuntimeGuard& operator=(const RuntimeGuard&) = delete;
@@ -31,6 +32,7 @@ class RuntimeGuard {
   void watch(std::chrono::steady_clock::time_point limit);
 
   int seconds_;
+  std::function<void()> lastWords_;
   std::mutex mutex_;
   std::condition_variable cv_;
   bool ended_ = false;
@@ -38,7 +40,7 @@ class RuntimeGuard {
 };
 
 /// Starts the limit of `seconds` and returns its guard.
-[[nodiscard]] RuntimeGuard runtime_limiter(int seconds);
+[[nodiscard]] RuntimeGuard runtime_limiter(int seconds, std::function<void()> lastWords = {});
 
 namespace deadline {
 

@@ -8,6 +8,9 @@
 # Environment: BENCH_BUILD (build folder), BENCH_HOST (loopback address of the fleet,
 # which takes its port 80 for QuestDB's /exec), BENCH_REGISTRY_PORT.
 set -euo pipefail
+# The builds here trust the test authority compiled into them; an SSL_CERT_FILE set for the
+# whole machine would name another store instead.
+unset SSL_CERT_FILE
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BENCH_BUILD:-$root/build-bench}

@@ -1,5 +1,6 @@
 #include "discovery/discovery.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "base/console.hpp"
@@ -56,7 +57,7 @@ records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Config
 
 }  // namespace
 
-int descobertaPPPoE(const Configuracao& configuracao) {
+int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
   if (!configuracao.modoDebug) {
     if (const auto motivo = store::enderecoInvalido(configuracao.questDb)) {
       base::console::errorLine("Erro: " + *motivo);
@@ -65,6 +66,9 @@ int descobertaPPPoE(const Configuracao& configuracao) {
   }
   net::CurlClient http(configuracao.caBundle);
   const auto resultado = consultarClientes(obterSelecao(http, configuracao.registro), configuracao);
+  const auto status1 = std::count_if(resultado.begin(), resultado.end(), [](const auto& r) { return r.status == 1; });
+  totais.clientesStatus1 = status1;
+  totais.clientesStatus0 = static_cast<long>(resultado.size()) - status1;
   if (configuracao.modoDebug) {
     base::console::block(montarRelatorio(resultado));
     return base::STATUS_OK;
@@ -73,6 +77,7 @@ int descobertaPPPoE(const Configuracao& configuracao) {
       naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, configuracao.questDb, resultado); });
   // The ingestion failure was already reported on stderr: no "OK", and a failing status.
   if (!armazenado) return base::STATUS_FAILURE;
+  totais.linhasGravadas = static_cast<long>(resultado.size());
   base::console::line("OK");
   return base::STATUS_OK;
 }

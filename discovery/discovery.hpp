@@ -1,6 +1,7 @@
 // The discovery run: registry, selection, the worker pool, then storing or the report.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "registry/registry.hpp"
@@ -18,7 +19,15 @@ struct Configuracao {
   std::string caBundle;  // PEM file trusted instead of the system store; empty: the system store
 };
 
-/// Runs the whole discovery; returns the exit status of the run.
-int descobertaPPPoE(const Configuracao& configuracao);
+/// What a run got done, for its health report; -1 while not known. Atomic: the report may
+/// be written from the time limit's own thread.
+struct Totais {
+  std::atomic<long> clientesStatus1{-1};
+  std::atomic<long> clientesStatus0{-1};
+  std::atomic<long> linhasGravadas{0};
+};
+
+/// Runs the whole discovery, keeping `totais` up to date; returns the exit status of the run.
+int descobertaPPPoE(const Configuracao& configuracao, Totais& totais);
 
 }  // namespace discovery

@@ -12,6 +12,7 @@
 #include "base/failure.hpp"
 #include "net/http.hpp"
 #include "run/config.hpp"
+#include "run/health.hpp"
 #include "run/launch.hpp"
 #include "run/report.hpp"
 #include "run/version.hpp"
@@ -29,9 +30,10 @@ int statusFinal(int status) {
 }
 
 // Workers may still be blocked in a request: end the process without unwinding them.
-[[noreturn]] void encerrarPorTempo(const base::TimeoutException& expirou) {
+[[noreturn]] void encerrarPorTempo(const base::TimeoutException& expirou, Saude& saude) {
   if (base::claimEnding()) {
     base::console::line(expirou.what());
+    saude.registrar(Desfecho::tempoEsgotado, statusFinal(base::STATUS_OK));
     std::_Exit(statusFinal(base::STATUS_OK));
   }
   for (;;) pause();  // the watchdog is already printing and ending the process
@@ -42,9 +44,20 @@ const discovery::Configuracao& exigirConfiguracao(const LinhaComando& linha) {
   return *linha.configuracao;
 }
 
+// The operator's PEM bundle, as OpenSSL's own tools take it, or the compiled-in store.
+std::string caBundle() {
+  const char* pedido = std::getenv("SSL_CERT_FILE");
+  return pedido && *pedido ? pedido : config::CA_BUNDLE;
+}
+
+std::string caminhoSaude() {
+  const char* caminho = std::getenv("COLETOR_METRICS_FILE");
+  return caminho ? caminho : "";
+}
+
 }  // namespace
 
-int despachar(const LinhaComando& linha) {
+int despachar(const LinhaComando& linha, discovery::Totais& totais) {
   const std::string& mode = linha.mode;
   if (mode == "version") {
     get_version(linha.nomeInvocacao);
@@ -53,7 +66,7 @@ int despachar(const LinhaComando& linha) {
   if (mode == "descobertaPPPoE") {
     const auto& configuracao =
         base::inStep("descobertaPPPoE", [&]() -> const discovery::Configuracao& { return exigirConfiguracao(linha); });
-    return discovery::descobertaPPPoE(configuracao);
+    return discovery::descobertaPPPoE(configuracao, totais);
   }
   if (mode.find("launch_") != std::string::npos) {
     launch(linha);
@@ -66,24 +79,36 @@ int despachar(const LinhaComando& linha) {
 int executar(int argc, char** argv) {
   base::console::prepareDescriptors();
   std::signal(SIGPIPE, SIG_IGN);
-  const auto linhaComando = lerLinhaComando(argc, argv, config::CA_BUNDLE);
+  Saude saude(caminhoSaude());
+  const auto linhaComando = lerLinhaComando(argc, argv, caBundle());
   if (!linhaComando) {
     base::console::line(mensagemFatal());
+    saude.registrar(Desfecho::linhaComando, base::STATUS_FAILURE);
     return base::STATUS_FAILURE;
   }
   ocultarSenhas(argc, argv);
+  const bool descoberta = linhaComando->mode == "descobertaPPPoE";
+  const bool debug = linhaComando->configuracao && linhaComando->configuracao->modoDebug;
   try {
     const net::CurlGlobal curl;  // before any thread starts
     int status;
     {
-      auto guarda = base::runtime_limiter(config::RUNTIME_LIMIT_SECONDS);
-      status = despachar(*linhaComando);
+      auto guarda = base::runtime_limiter(config::RUNTIME_LIMIT_SECONDS, [&saude] {
+        saude.registrar(Desfecho::tempoEsgotado, statusFinal(base::STATUS_OK));
+      });
+      status = statusFinal(despachar(*linhaComando, saude.totais()));
     }
-    return statusFinal(status);
+    const Desfecho desfecho = !descoberta                           ? Desfecho::outroModo
+                              : status == base::STATUS_FAILURE     ? Desfecho::ingestaoRecusada
+                              : debug                              ? Desfecho::relatorio
+                                                                   : Desfecho::armazenado;
+    saude.registrar(desfecho, status);
+    return status;
   } catch (const base::TimeoutException& expirou) {
-    encerrarPorTempo(expirou);
+    encerrarPorTempo(expirou, saude);
   } catch (...) {
     base::console::errorLine(relatorioFalha(std::current_exception()));
+    saude.registrar(Desfecho::falhou, base::STATUS_FAILURE);
     return base::STATUS_FAILURE;
   }
 }

@@ -5,8 +5,9 @@
 
 namespace run {
 
-/// Dispatches on the mode inside the time-limited section; returns the exit status.
-int despachar(const LinhaComando& linha);
+/// Dispatches on the mode inside the time-limited section, keeping `totais` up to date;
+/// returns the exit status.
+int despachar(const LinhaComando& linha, discovery::Totais& totais);
 
 /// The whole program; returns the process's exit status.
 int executar(int argc, char** argv);

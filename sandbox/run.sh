@@ -4,6 +4,9 @@
 # QuestDB behind its TLS proxy, runs the collector in debug mode and in normal mode,
 # shows the rows it stored, and stops everything it started.
 set -euo pipefail
+# The builds here trust the test authority compiled into them; an SSL_CERT_FILE set for the
+# whole machine would name another store instead.
+unset SSL_CERT_FILE
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"

@@ -2,6 +2,7 @@
 from __future__ import annotations
 
 import json
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -11,6 +12,10 @@ import pytest
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 from paths import BUILD_DIR, PEERS_DIR, ROOT  # noqa: E402
+
+# The programs under test trust the test authority compiled into them; an SSL_CERT_FILE
+# that the machine sets for everything would name another store instead.
+os.environ.pop("SSL_CERT_FILE", None)
 
 
 @pytest.fixture(scope="session")

@@ -6,6 +6,9 @@
 # COLETOR_SKIP_ZABBIX=1 leaves both real Zabbix out, COLETOR_SKIP_ZABBIX7=1 only the 7.0
 # (each first install takes a minute or more).
 set -euo pipefail
+# The builds here trust the test authority compiled into them; an SSL_CERT_FILE set for the
+# whole machine would name another store instead.
+unset SSL_CERT_FILE
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"

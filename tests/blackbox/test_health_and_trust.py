@@ -1,0 +1,105 @@
+"""The health file that every kind of ending writes, and the trust store an operator names."""
+import os
+import re
+import subprocess
+import time
+
+import pytest
+
+from blackbox.conftest import run
+from blackbox.test_discovery_run import args
+from fakes.peer import Answer, Peer, Silence, always
+from fakes.questdb import QuestDbFake, QuestDbPeers
+from fakes.registry import RegistryFake, customer
+from fakes.zabbix import ZabbixFake
+
+TIME = r"\d+\.\d{3}"
+NAMES = ["stored", "report", "failed", "ingestion_failed", "time_limit", "command_line", "other_mode"]
+
+
+def health(outcome: str, status: int, customers=None, rows=0, success=None) -> list:
+    """The file's lines, whole; `success` the last success time as a pattern, None when absent."""
+    code = NAMES.index(outcome)
+    def gauge(name, help_, samples):
+        return [f"# HELP coletor_pppoe_{name} {help_}", f"# TYPE coletor_pppoe_{name} gauge"] + samples
+    lines = gauge("run_outcome", "How the last run ended: 0 stored, 1 report, 2 failed, 3 ingestion_failed, "
+                  "4 time_limit, 5 command_line, 6 other_mode.", [f'coletor_pppoe_run_outcome{{outcome="{outcome}"}} {code}'])
+    lines += gauge("run_exit_status", "Exit status of the last run.", [f"coletor_pppoe_run_exit_status {status}"])
+    lines += gauge("run_start_time_seconds", "When the last run started, in seconds since the epoch.",
+                   [re.compile(f"coletor_pppoe_run_start_time_seconds {TIME}")])
+    lines += gauge("run_duration_seconds", "How long the last run took.",
+                   [re.compile(f"coletor_pppoe_run_duration_seconds {TIME}")])
+    if customers is not None:
+        lines += gauge("run_customers", "Customer links of the last run by status: 1 queried, 0 could not be reached.",
+                       [f'coletor_pppoe_run_customers{{status="1"}} {customers[0]}',
+                        f'coletor_pppoe_run_customers{{status="0"}} {customers[1]}'])
+    lines += gauge("run_rows_written", "Rows the last run stored in QuestDB.", [f"coletor_pppoe_run_rows_written {rows}"])
+    if success is not None:
+        lines += gauge("last_success_time_seconds", "When a run last stored its rows, in seconds since the epoch.",
+                       [re.compile(f"coletor_pppoe_last_success_time_seconds {success}")])
+    return lines
+
+
+def matches(text: str, expected: list) -> bool:
+    got = text.split("\n")
+    return got[-1] == "" and len(got) - 1 == len(expected) and all(
+        g == e if isinstance(e, str) else e.fullmatch(g) for g, e in zip(got, expected))
+
+
+@pytest.fixture
+def two_customers(registro):
+    """One customer whose front end answers, one whose front end is down."""
+    with Peer(ZabbixFake(lastvalue="5")) as up:
+        registro(RegistryFake(customers=[customer("Alfa", 1, "P", up.url), customer("Beta", 2, "P", "http://127.0.0.1:9")]))
+        yield
+
+
+CASES = {
+    # name: (command line, how QuestDB answers /write, exit status, expected file)
+    "stored": (args(), 204, 0, health("stored", 0, (1, 1), 2, TIME)),
+    "report": (args("debug"), 204, 0, health("report", 0, (1, 1), 0, "7.000")),
+    "ingestion-refused": (args(), 400, 1, health("ingestion_failed", 1, (1, 1), 0, "7.000")),
+    "bad-port": (args(qdb_port="x"), 204, 1, health("ingestion_failed", 1, None, 0, "7.000")),
+    "mode-alone": (["descobertaPPPoE"], 204, 1, health("failed", 1, None, 0, "7.000")),
+    "argument-count": (["version", "x"], 204, 1, health("command_line", 1, None, 0, "7.000")),
+    "version": (["version"], 204, 0, health("other_mode", 0, None, 0, "7.000")),
+}
+
+
+@pytest.mark.parametrize("case", CASES, ids=list(CASES))
+def test_every_ending_writes_the_health_file_and_keeps_the_last_success(coletor, two_customers, pki, tmp_path, case):
+    argv, write_status, status, expected = CASES[case]
+    path = tmp_path / "coletor-pppoe.prom"
+    path.write_text("coletor_pppoe_last_success_time_seconds 7.000\n")
+    write = Answer(status=write_status, body="" if write_status == 204 else '{"message":"no"}', content_type=None)
+    with QuestDbPeers(QuestDbFake(write=write), pki):
+        done = run(coletor, *argv, env=dict(os.environ, COLETOR_METRICS_FILE=str(path)))
+    assert done.returncode == status, done.stderr
+    assert matches(path.read_text(), expected), path.read_text()
+    assert (path.stat().st_mode & 0o777, sorted(os.listdir(tmp_path))) == (0o644, ["coletor-pppoe.prom"])
+
+
+def test_the_time_limit_writes_the_health_file_too(coletor_limite_curto, registro, tmp_path):
+    registro(always(Silence(30)))
+    path = tmp_path / "h.prom"
+    done = run(coletor_limite_curto, *args(), env=dict(os.environ, COLETOR_METRICS_FILE=str(path)))
+    assert done.returncode == 0
+    assert matches(path.read_text(), health("time_limit", 0)), path.read_text()
+
+
+def test_a_health_file_that_cannot_be_written_changes_nothing(coletor_padrao):
+    done = run(coletor_padrao, "version", env=dict(os.environ, COLETOR_METRICS_FILE="/nonexistent/h.prom"))
+    assert done.returncode == 0 and done.stderr == b"" and done.stdout.endswith(b"  1.0.4\n")
+
+
+def test_ssl_cert_file_names_the_store_trusted_instead_of_the_compiled_in_one(coletor, registro, pki, tmp_path):
+    """A customer's front end signed by an authority outside the store: status 0, then 1 once
+    the operator's bundle holds that authority too (and the test authority the registry needs)."""
+    with Peer(ZabbixFake(lastvalue="5"), cert=str(pki / "unknown-ca.pem"), key=str(pki / "unknown-ca.key")) as front:
+        registro(RegistryFake(customers=[customer("Alfa", 1, "P", front.url)]))
+        bundle = tmp_path / "bundle.pem"
+        bundle.write_bytes((pki / "ca.pem").read_bytes() + (pki / "unknown-root.pem").read_bytes())
+        plain = run(coletor, *args("debug"))
+        trusting = run(coletor, *args("debug"), env=dict(os.environ, SSL_CERT_FILE=str(bundle)))
+    assert "Cliente: Alfa | PPPoE: 0 | Status: 0" in plain.stdout.decode()
+    assert "Cliente: Alfa | PPPoE: 5 | Status: 1" in trusting.stdout.decode()
