@@ -6,7 +6,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev googletest
   openssl curl ca-certificates brotli zstd
-  nginx-light faketime libfaketime
+  nginx-light faketime libfaketime tinyproxy
   maven openjdk-17-jre-headless
   clang libclang-rt-14-dev valgrind
   python3 python3-pip

@@ -1,12 +1,15 @@
-"""The health file that every kind of ending writes, and the trust store an operator names."""
+"""What a run's environment changes: the health file every kind of ending writes, the trust
+store an operator names, the proxies every request goes through."""
 import os
 import re
+import shutil
+import socket
 import subprocess
 import time
 
 import pytest
 
-from blackbox.conftest import run
+from blackbox.conftest import REGISTRY_PORT, run
 from blackbox.test_discovery_run import args
 from fakes.peer import Answer, Peer, Silence, always
 from fakes.questdb import QuestDbFake, QuestDbPeers
@@ -103,3 +106,43 @@ def test_ssl_cert_file_names_the_store_trusted_instead_of_the_compiled_in_one(co
         trusting = run(coletor, *args("debug"), env=dict(os.environ, SSL_CERT_FILE=str(bundle)))
     assert "Cliente: Alfa | PPPoE: 0 | Status: 0" in plain.stdout.decode()
     assert "Cliente: Alfa | PPPoE: 5 | Status: 1" in trusting.stdout.decode()
+
+
+@pytest.fixture
+def proxy(tmp_path):
+    """A real HTTP proxy on loopback (Debian's tinyproxy); yields its URL and its log."""
+    if shutil.which("tinyproxy") is None:
+        pytest.skip("tinyproxy is not installed (scripts/setup.sh installs it)")
+    with socket.create_server(("127.0.0.1", 0)) as probe:
+        port = probe.getsockname()[1]
+    log = tmp_path / "proxy.log"
+    conf = tmp_path / "tinyproxy.conf"
+    # No ConnectPort line: CONNECT may reach any port, as the peers' are not 443.
+    conf.write_text(f"Port {port}\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 60\nLogFile \"{log}\"\nLogLevel Info\n"
+                    "MaxClients 50\n")
+    process = subprocess.Popen(["tinyproxy", "-d", "-c", str(conf)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        with socket.socket() as s:
+            if s.connect_ex(("127.0.0.1", port)) == 0:
+                break
+        time.sleep(0.05)
+    yield f"http://127.0.0.1:{port}", log
+    process.terminate()
+    process.wait(timeout=10)
+
+
+def test_a_whole_run_goes_through_the_proxies_of_its_environment(coletor, registro, pki, proxy):
+    url, log = proxy
+    with Peer(ZabbixFake(lastvalue="5")) as front, QuestDbPeers(QuestDbFake(), pki) as qdb:
+        registro(RegistryFake(customers=[customer("Alfa", 1, "P", front.url)]))
+        env = {k: v for k, v in os.environ.items() if k.lower() not in ("no_proxy", "http_proxy", "https_proxy")}
+        done = run(coletor, *args(), env=dict(env, https_proxy=url, http_proxy=url))
+        lines = qdb.lines()
+    assert (done.returncode, done.stdout, done.stderr) == (0, b"OK\n", b""), done.stderr
+    assert len(lines) == 1 and lines[0].startswith("pppoeClientes,nome=Alfa,parceiro=P numero=1i,status=1i,pppoe=5i,")
+    seen = log.read_text()
+    # TLS through CONNECT (registry, ingestion); plain HTTP forwarded (the front end, QuestDB's SQL on port 80)
+    for wanted in (r"CONNECT 127\.0\.0\.1:18443", rf"CONNECT {re.escape(qdb.ingest.host)}:{qdb.ingest.port}",
+                   rf"POST http://127\.0\.0\.1:{front.port}/api_jsonrpc\.php", rf"GET http://{re.escape(qdb.sql.host)}/exec"):
+        assert re.search(wanted, seen), (wanted, seen)
