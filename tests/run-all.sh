@@ -66,6 +66,9 @@ fi
 echo "== python tests"
 python3 -m pytest -q tests -p no:cacheprovider
 
+echo "== Debian package"
+bash tests/package/test_package.sh
+
 echo "== sanitizers (address, undefined)"
 build build-asan -DCOLETOR_SANITIZE=ON
 (cd build-asan && ctest --output-on-failure)
