@@ -43,7 +43,8 @@ ListaClientes obterSelecao(net::HttpClient& http, const registry::Credenciais& c
   });
 }
 
-records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Configuracao& configuracao) {
+records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Configuracao& configuracao,
+                                               const std::shared_ptr<const net::TrustStore>& confianca) {
   // Workers left behind at the deadline may outlive the run: the tasks hold their own copies.
   auto trabalho = [credenciais = configuracao.zabbix, modoDebug = configuracao.modoDebug](
                       net::HttpClient& http, const ClienteDados& clienteDados) {
@@ -51,7 +52,7 @@ records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Config
         Etapa::cliente, [&] { return zabbix::processarCliente(http, clienteDados, credenciais, modoDebug); },
         std::string(clienteDados.comoTexto(ClienteDados::Campo::nome)));
   };
-  auto fabrica = [caBundle = configuracao.caBundle] { return std::make_unique<net::CurlClient>(caBundle); };
+  auto fabrica = [confianca] { return std::make_unique<net::CurlClient>(confianca); };
   return processarLista(std::move(lista), std::move(trabalho), std::move(fabrica));
 }
 
@@ -64,8 +65,10 @@ int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
       return base::STATUS_FAILURE;
     }
   }
-  net::CurlClient http(configuracao.caBundle);
-  const auto resultado = consultarClientes(obterSelecao(http, configuracao.registro), configuracao);
+  // Parsed once: every thread's handshakes share it.
+  const auto confianca = std::make_shared<const net::TrustStore>(configuracao.caBundle);
+  net::CurlClient http(confianca);
+  const auto resultado = consultarClientes(obterSelecao(http, configuracao.registro), configuracao, confianca);
   const auto status1 = std::count_if(resultado.begin(), resultado.end(), [](const auto& r) { return r.status == 1; });
   totais.clientesStatus1 = status1;
   totais.clientesStatus0 = static_cast<long>(resultado.size()) - status1;

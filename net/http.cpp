@@ -1,6 +1,7 @@
 #include "net/http.hpp"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -117,6 +118,14 @@ int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t sen
   return 0;
 }
 
+CURLcode useTrustStore(CURL*, void* sslContext, void* trust) {
+  X509_STORE* store = static_cast<const TrustStore*>(trust)->store();
+  if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
+  // set1: the context takes a reference of its own, the store stays shared.
+  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), store);
+  return CURLE_OK;
+}
+
 // What may go right when the same request is sent again on a new connection.
 bool transient(CURLcode code) {
   switch (code) {
@@ -167,7 +176,7 @@ std::string urlWithQuery(const std::string& url, const QueryParams& query) {
 }
 
 struct CurlClient::Impl {
-  std::string caBundle;
+  std::shared_ptr<const TrustStore> trust;
   EasyHandle easy;
   MultiHandle multi;
   char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -182,8 +191,10 @@ CurlGlobal::CurlGlobal() {
 
 CurlGlobal::~CurlGlobal() { curl_global_cleanup(); }
 
-CurlClient::CurlClient(std::string caBundle) : impl_(std::make_unique<Impl>()) {
-  impl_->caBundle = std::move(caBundle);
+CurlClient::CurlClient(const std::string& caBundle) : CurlClient(std::make_shared<const TrustStore>(caBundle)) {}
+
+CurlClient::CurlClient(std::shared_ptr<const TrustStore> trust) : impl_(std::make_unique<Impl>()) {
+  impl_->trust = std::move(trust);
   impl_->easy.reset(curl_easy_init());
   impl_->multi.reset(curl_multi_init());
   if (!impl_->easy || !impl_->multi) throw RequestException("libcurl: could not create a handle");
@@ -210,10 +221,13 @@ void CurlClient::Impl::configure(const HttpRequest& request, const std::string& 
   curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
   curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(h, CURLOPT_USERAGENT, USER_AGENT.c_str());
-  // A CA directory disables libcurl's cache of the parsed store; the bundle file alone
-  // holds the same certificates.
+  // libcurl loads no certificate itself: every handshake gets the one shared store.
   curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
-  if (!caBundle.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, caBundle.c_str());
+  curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, useTrustStore);
+  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, trust.get());
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
@@ -296,6 +310,9 @@ HttpResponse CurlClient::perform(const HttpRequest& request) {
   if (result != CURLE_OK) {
     if (t.tooLarge) {
       throw RequestException("Response body larger than the limit of " + std::to_string(MAX_BODY_BYTES) + " bytes");
+    }
+    if (result == CURLE_SSL_CACERT_BADFILE && !impl_->trust->error().empty()) {
+      throw RequestException(impl_->trust->error());
     }
     throw RequestException(impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl_easy_strerror(result),
                            transient(result));

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "net/trust.hpp"
+
 namespace net {
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
@@ -78,12 +80,13 @@ class CurlGlobal {
 };
 
 /// The real client. Not thread-safe: one per thread. Every exchange gets a fresh
-/// connection and no TLS session, cookie or connection is carried over; the handle
-/// itself is kept so that the parsed CA store is loaded once per thread.
+/// connection and no TLS session, cookie or connection is carried over; peer and host
+/// are verified on every request against the shared trust store.
 class CurlClient final : public HttpClient {
  public:
-  /// `caBundle`: PEM file trusted instead of the system store; empty for the system store.
-  explicit CurlClient(std::string caBundle);
+  explicit CurlClient(std::shared_ptr<const TrustStore> trust);
+  /// A client with a store of its own: `caBundle` as TrustStore takes it.
+  explicit CurlClient(const std::string& caBundle);
   ~CurlClient() override;
   CurlClient(const CurlClient&) = delete;
   CurlClient& operator=(const CurlClient&) = delete;

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config
-  libcurl4-openssl-dev nlohmann-json3-dev libgtest-dev googletest
+  libcurl4-openssl-dev libssl-dev nlohmann-json3-dev libgtest-dev googletest
   openssl curl ca-certificates brotli zstd
   nginx-light faketime libfaketime tinyproxy
   maven openjdk-17-jre-headless

@@ -130,6 +130,17 @@ def test_tls_certificates_are_verified(probe, pki, leaf, trusted):
     assert trusted or outcome["transient"] is False
 
 
+def test_a_bundle_that_cannot_be_read_fails_each_handshake_and_says_which(probe, pki, tmp_path):
+    (tmp_path / "empty.pem").write_text("")
+    with Peer(always(Answer(body="{}")), cert=str(pki / "server.pem"), key=str(pki / "server.key")) as peer:
+        for bundle in (tmp_path / "missing.pem", tmp_path / "empty.pem"):
+            outcome = probe(url=peer.url + "/login", ca=str(bundle))
+            assert outcome["error"] == "RequestException" and outcome["transient"] is False
+            assert outcome["message"].startswith(f"error setting certificate verify locations:  CAfile: {bundle} CApath: none")
+        plain = probe(url=peer.url.replace("https", "http") + "/login", ca=str(tmp_path / "missing.pem"))
+    assert peer.requests == [] and plain["error"] == "RequestException"
+
+
 def test_the_system_store_does_not_trust_the_test_authority(probe, pki):
     with Peer(always(Answer(body="{}")), cert=str(pki / "server.pem"), key=str(pki / "server.key")) as peer:
         outcome = probe(url=peer.url + "/login", ca="")
