@@ -7,6 +7,7 @@ import argparse
 import json
 import math
 import os
+import signal
 import statistics
 import subprocess
 import sys
@@ -15,6 +16,8 @@ import threading
 import time
 import urllib.request
 from pathlib import Path
+
+TIME = "/usr/bin/time"  # GNU time, Debian package time
 
 
 def parse_args() -> argparse.Namespace:
@@ -64,11 +67,19 @@ class Fleet:
 
 
 def measure(argv: list[str], timeout: float = 600) -> dict:
-    """Wall time, CPU (user + system) and peak RSS of one child process."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+    """Wall time, CPU (user + system) and peak RSS of one child process.
+
+    The child runs under GNU time, which reports its peak RSS. Forked straight from
+    this interpreter, the child's ru_maxrss would start from the interpreter's own
+    high-water mark (Linux carries it over exec), so every subject would read the
+    driver's size. CPU comes from wait4 on time itself: the subject plus about 1 ms
+    of time's own start and exit, far finer than time's 10 ms format."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err, \
+            tempfile.NamedTemporaryFile("r") as rss:
         t0 = time.perf_counter()
-        proc = subprocess.Popen(argv, stdout=out, stderr=err)
-        guard = threading.Timer(timeout, proc.kill)
+        proc = subprocess.Popen([TIME, "-f", "%M", "-o", rss.name, "--", *argv], stdout=out, stderr=err,
+                                start_new_session=True)
+        guard = threading.Timer(timeout, os.killpg, (proc.pid, signal.SIGKILL))
         guard.start()
         _, status, ru = os.wait4(proc.pid, 0)
         wall = time.perf_counter() - t0
@@ -77,8 +88,11 @@ def measure(argv: list[str], timeout: float = 600) -> dict:
         out.seek(0)
         err.seek(0)
         stdout, stderr = out.read(), err.read()
+        # time writes "Command exited with non-zero status N" before the figure.
+        words = rss.read().split()
+        maxrss = int(words[-1]) if words and words[-1].isdigit() else 0
     return {"wall_s": wall, "cpu_s": ru.ru_utime + ru.ru_stime, "user_s": ru.ru_utime, "sys_s": ru.ru_stime,
-            "maxrss_kb": ru.ru_maxrss, "status": proc.returncode, "stdout": stdout.decode(errors="replace"),
+            "maxrss_kb": maxrss, "status": proc.returncode, "stdout": stdout.decode(errors="replace"),
             "stderr": stderr.decode(errors="replace")}
 
 
@@ -94,12 +108,14 @@ def pool_run(fleet: Fleet, kind: str, argv: list[str], n: int, latency_s: float)
     pool_s = (after["last_logout_ns"] - after["first_accept_ns"]) / 1e9 if after["logouts"] else float("nan")
     fleet_cpu = (after["cpu_user_ns"] + after["cpu_sys_ns"] - before["cpu_user_ns"] - before["cpu_sys_ns"]) / 1e9
     ideal = math.ceil(n / 10) * 3 * latency_s
+    per_n = 1 / n if n else math.nan
     if not ok:
         print(f"  INVALID {kind} run: status {m['status']}, stand-ins saw {after}; stdout tail "
               f"{m['stdout'][-300:]!r} stderr {m['stderr'][-300:]!r}", file=sys.stderr)
-    return {"kind": kind, "n": n, "ok": ok, "pool_s": pool_s, "ideal_s": ideal, "ratio": pool_s / ideal,
+    return {"kind": kind, "n": n, "ok": ok, "pool_s": pool_s, "ideal_s": ideal,
+            "ratio": pool_s / ideal if ideal else math.nan, "load1": os.getloadavg()[0],
             "wall_s": m["wall_s"], "cpu_s": m["cpu_s"], "user_s": m["user_s"], "sys_s": m["sys_s"],
-            "cpu_per_customer_ms": m["cpu_s"] / n * 1e3, "maxrss_kb": m["maxrss_kb"], "fleet_cpu_s": fleet_cpu,
+            "cpu_per_customer_ms": m["cpu_s"] * per_n * 1e3, "maxrss_kb": m["maxrss_kb"], "fleet_cpu_s": fleet_cpu,
             "fleet_busy": fleet_cpu / (after["now_ns"] - before["now_ns"]) * 1e9,
             "max_concurrent": after["max_concurrent"]}
 
@@ -109,12 +125,17 @@ def med(values: list[float]) -> tuple[float, float, float]:
 
 
 def fmt(values: list[float], scale: float = 1.0, digits: int = 3) -> str:
+    values = [v for v in values if not math.isnan(v)]
+    if not values:
+        return "-"
     m, lo, hi = med([v * scale for v in values])
     return f"{m:.{digits}f} [{lo:.{digits}f}-{hi:.{digits}f}]"
 
 
 def main() -> int:
     args = parse_args()
+    if not os.access(TIME, os.X_OK):
+        raise SystemExit(f"{TIME} is missing: apt-get install time")
     args.out.mkdir(parents=True, exist_ok=True)
     sizes = [int(s) for s in args.sizes.split(",") if s]
     schemes = [s for s in args.schemes.split(",") if s]
@@ -213,14 +234,19 @@ def table(results: dict) -> str:
                 f"{fmt([r['maxrss_kb'] for r in f], 1 / 1024, 1):>18} {mp / mf:>5.2f} | "
                 f"{busy * 100:>11.0f} %" + (f"  ({bad} INVALID runs)" if bad else ""))
     lines.append("stand-ins CPU: the fleet's own CPU time over the run's wall time, worst run, "
-                 "in per cent of one core (2 cores in all)")
+                 f"in per cent of one core ({cfg['cores']} cores in all)")
+    if pool:
+        loads = [r["load1"] for r in pool]
+        lines.append(f"1-minute load average after each run: {fmt(loads, 1, 2)}")
     for scheme in cfg["schemes"]:
         by_n = {n: statistics.median(r["maxrss_kb"] for r in pool
                                      if r["scheme"] == scheme and r["n"] == n and r["kind"] == "program")
                 for n in cfg["sizes"] if any(r["scheme"] == scheme and r["n"] == n for r in pool)}
-        if 1000 in by_n and 5000 in by_n:
-            lines.append(f"{scheme}: program peak RSS at N=5000 is {by_n[5000] / by_n[1000] * 100 - 100:+.1f} % "
-                         f"of N=1000")
+        if by_n:
+            line = f"{scheme}: program peak RSS " + ", ".join(f"N={n}: {kb / 1024:.1f} MB" for n, kb in by_n.items())
+            if 1000 in by_n and 5000 in by_n:
+                line += f"; N=5000 is {by_n[5000] / by_n[1000] * 100 - 100:+.1f} % of N=1000"
+            lines.append(line)
     v = results.get("version")
     if v:
         extra = [a - b for a, b in zip(v["wall_s"], v["true_wall_s"])]
