@@ -393,8 +393,11 @@ def plot_capacity(results: dict, path: Path) -> None:
         left.plot(r, [c["formula_ms"] for c in rows], "--", color=colour, label=f"{scheme.upper()} formula ({k}) / 10")
         left.plot(r, [c["program_ms"] for c in rows], "o", color=colour, label=f"{scheme.upper()} program")
         left.plot(r, [c["floor_ms"] for c in rows], "x", color=colour, ms=9, label=f"{scheme.upper()} floor")
-        right.plot(r, [c["capacity_formula"] for c in rows], "--", color=colour, label=f"{scheme.upper()} formula")
-        right.plot(r, [c["capacity_program"] for c in rows], "o-", color=colour, label=f"{scheme.upper()} program")
+        dense = [min(r) / 2 + (max(r) - min(r) / 2) * i / 100 for i in range(101)]
+        right.plot(dense, [(LIMIT_S - MARGIN_S) / (3 * call_s(scheme, results["config"]["latency_ms"], x) / WORKERS)
+                           for x in dense],
+                   "--", color=colour, label=f"{scheme.upper()} formula")
+        right.plot(r, [c["capacity_program"] for c in rows], "o", color=colour, label=f"{scheme.upper()} program")
     left.set_xlabel("round trip r (ms)")
     left.set_ylabel("pool phase per customer (ms)")
     left.set_title(f"10 workers, L = {results['config']['latency_ms']:g} ms, 3 requests per customer")
