@@ -4,7 +4,10 @@
 # fleet, then runs bench.py. Figures go to $BENCH_BUILD/results (table, JSON, PNG).
 #   bash bench/run.sh            full run (N = 10, 100, 1000, 5000 over HTTP and HTTPS)
 #   bash bench/run.sh --smoke    a tiny run for CI
-# Other options go to bench.py (--sizes, --runs, --schemes, --big, --latency-ms, ...).
+#   bash bench/run.sh --rtt-ms 10,50,100 --pool-seconds 40 --version-runs 0 --big 0
+#                                capacity: one N per emulated round trip (capacity.png)
+# Other options go to bench.py (--sizes, --runs, --schemes, --big, --latency-ms, --rtt-ms,
+# --pool-seconds, ...).
 # Environment: BENCH_BUILD (build folder), BENCH_HOST (loopback address of the fleet,
 # which takes its port 80 for QuestDB's /exec), BENCH_REGISTRY_PORT.
 set -euo pipefail

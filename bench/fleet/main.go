@@ -24,6 +24,7 @@ import (
 var (
 	start   = time.Now()
 	latency time.Duration
+	rtt     time.Duration
 
 	// Stand-ins' view of the pool phase: first Zabbix connection accepted, last logout sent.
 	firstAccept atomic.Int64
@@ -210,10 +211,64 @@ func control(w http.ResponseWriter, r *http.Request) {
 	}
 }
 
-func serve(addr string, h http.Handler, cfg *tls.Config, track bool) {
+// rttConn stands for a client one round trip away, since loopback has no netem here.
+// The first bytes read are held for a round trip (the TCP handshake before the
+// client could send them; held after they arrive, so whatever the client does
+// before sending, such as loading its CA store, still counts); the first write after
+// anything was read waits another (the flight back: the TLS server flight, then each
+// answer). So an HTTP call costs 2 x rtt + latency and an HTTPS call 3 x rtt +
+// latency (TLS 1.3, and no tickets sent after the handshake).
+type rttConn struct {
+	net.Conn
+	mu        sync.Mutex
+	started   bool
+	readSince bool
+}
+
+func (c *rttConn) Read(p []byte) (int, error) {
+	n, err := c.Conn.Read(p)
+	if n == 0 {
+		return n, err
+	}
+	c.mu.Lock()
+	first := !c.started
+	c.started = true
+	c.readSince = true
+	c.mu.Unlock()
+	if first {
+		time.Sleep(rtt)
+	}
+	return n, err
+}
+
+func (c *rttConn) Write(p []byte) (int, error) {
+	c.mu.Lock()
+	wait := c.readSince
+	c.readSince = false
+	c.mu.Unlock()
+	if wait {
+		time.Sleep(rtt)
+	}
+	return c.Conn.Write(p)
+}
+
+type rttListener struct{ net.Listener }
+
+func (l rttListener) Accept() (net.Conn, error) {
+	c, err := l.Listener.Accept()
+	if err != nil {
+		return nil, err
+	}
+	return &rttConn{Conn: c}, nil
+}
+
+func serve(addr string, h http.Handler, cfg *tls.Config, track, far bool) {
 	ln, err := net.Listen("tcp", addr)
 	if err != nil {
 		log.Fatalf("fleet: %v", err)
+	}
+	if far && rtt > 0 {
+		ln = rttListener{ln}
 	}
 	srv := &http.Server{Handler: h, TLSNextProto: map[string]func(*http.Server, *tls.Conn, http.Handler){},
 		ReadHeaderTimeout: 30 * time.Second, ErrorLog: log.New(io.Discard, "", 0)}
@@ -237,6 +292,7 @@ func main() {
 	cert := flag.String("cert", "", "server certificate (PEM)")
 	key := flag.String("key", "", "server key (PEM)")
 	flag.DurationVar(&latency, "latency", 20*time.Millisecond, "delay before every Zabbix answer")
+	flag.DurationVar(&rtt, "rtt", 0, "round trip between the program and every stand-in (not the control port)")
 	flag.Parse()
 
 	pair, err := tls.LoadX509KeyPair(*cert, *key)
@@ -248,12 +304,12 @@ func main() {
 	at := func(p int) string { return net.JoinHostPort(*host, strconv.Itoa(p)) }
 
 	zbx := http.HandlerFunc(zabbix)
-	serve(at(*httpPort), zbx, nil, true)
-	serve(at(*httpsPort), zbx, cfg, true)
-	serve(at(*regPort), http.HandlerFunc(registry), cfg, false)
-	serve(at(*execPort), http.HandlerFunc(questdbExec), nil, false)
-	serve(at(*writePort), http.HandlerFunc(questdbWrite), cfg, false)
-	serve(at(*ctlPort), http.HandlerFunc(control), nil, false)
+	serve(at(*httpPort), zbx, nil, true, true)
+	serve(at(*httpsPort), zbx, cfg, true, true)
+	serve(at(*regPort), http.HandlerFunc(registry), cfg, false, true)
+	serve(at(*execPort), http.HandlerFunc(questdbExec), nil, false, true)
+	serve(at(*writePort), http.HandlerFunc(questdbWrite), cfg, false, true)
+	serve(at(*ctlPort), http.HandlerFunc(control), nil, false, false)
 	fmt.Println("ready")
 	select {}
 }
