@@ -73,6 +73,8 @@ HeaderList buildHeaders(const Headers& headers) {
 
 struct Transfer {
   CURL* easy = nullptr;
+  const std::vector<std::string>* parts = nullptr;  // the body to send, when in pieces
+  std::size_t part = 0, offset = 0;
   std::string body;
   bool tooLarge = false;
   bool connected = false;
@@ -95,6 +97,28 @@ size_t onBody(char* data, size_t, size_t size, void* context) {
   t->body.append(data, size);
   t->lastActivity = Clock::now();
   return size;
+}
+
+size_t onRead(char* data, size_t, size_t size, void* context) {
+  auto* t = static_cast<Transfer*>(context);
+  size_t written = 0;
+  while (written < size && t->part < t->parts->size()) {
+    const std::string& piece = (*t->parts)[t->part];
+    const size_t n = std::min(size - written, piece.size() - t->offset);
+    std::copy_n(piece.data() + t->offset, n, data + written);
+    written += n;
+    t->offset += n;
+    if (t->offset == piece.size()) ++t->part, t->offset = 0;
+  }
+  return written;
+}
+
+// Only back to the start: libcurl rewinds to send the body once more.
+int onSeek(void* context, curl_off_t offset, int origin) {
+  if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  auto* t = static_cast<Transfer*>(context);
+  t->part = t->offset = 0;
+  return CURL_SEEKFUNC_OK;
 }
 
 size_t onHeader(char*, size_t, size_t size, void* context) {
@@ -238,7 +262,17 @@ void CurlClient::Impl::configure(const HttpRequest& request, const std::string& 
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
   curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  if (request.method == "POST") {
+  if (request.method == "POST" && !request.body && !request.bodyParts.empty()) {
+    curl_off_t size = 0;
+    for (const auto& piece : request.bodyParts) size += static_cast<curl_off_t>(piece.size());
+    t.parts = &request.bodyParts;
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
+    curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
+    curl_easy_setopt(h, CURLOPT_READDATA, &t);
+    curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, onSeek);
+    curl_easy_setopt(h, CURLOPT_SEEKDATA, &t);
+  } else if (request.method == "POST") {
     // libcurl keeps the pointer: the body must be the caller's, alive for the whole exchange.
     const char* data = request.body ? request.body->data() : "";
     const auto size = static_cast<curl_off_t>(request.body ? request.body->size() : 0);

@@ -28,6 +28,9 @@ struct HttpRequest {
   Headers headers;             // sent as given and in this order, after Host
   QueryParams query;           // appended URL-encoded, in this order
   std::optional<std::string> body;
+  // A large body in pieces, sent one after the other when `body` is absent, so that it is
+  // never held as one block (nor grown as one).
+  std::vector<std::string> bodyParts;
   std::optional<BasicCredentials> basic;  // sent with the request itself
   // Bounds on connecting (TLS handshake included) and on each wait for response data;
   // none when absent.

@@ -102,7 +102,7 @@ class Sender {
   SenderOptions options_;
   RelogioNanos relogio_;
   std::optional<std::int64_t> ultimoNow_;
-  std::string buffer_;
+  std::vector<std::string> buffer_;  // the rows, in blocks
   bool fechado_ = false;
 };
 

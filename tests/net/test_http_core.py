@@ -21,6 +21,17 @@ def test_headers_go_out_as_given_in_order_after_host(probe):
     assert request.body == b'{"a": 1}'
 
 
+def test_a_body_in_pieces_goes_out_whole_and_again_after_a_redirect(probe):
+    parts = ["a" * 40000, "", "é" * 3, "z\n" * 20000]
+    def handler(request):
+        return Answer(status=307, headers=[("Location", "/again")]) if request.path == "/first" else Answer(body="{}")
+    with Peer(handler) as peer:
+        assert probe(method="POST", url=peer.url + "/first", parts=parts)["status"] == 200
+    whole = "".join(parts).encode()
+    assert [(r.path, r.header("Content-Length"), r.body) for r in peer.requests] == [
+        ("/first", str(len(whole)), whole), ("/again", str(len(whole)), whole)]
+
+
 def test_get_without_headers_of_its_own_sends_only_the_client_defaults(probe):
     with Peer(always(Answer(body="{}"))) as peer:
         probe(url=peer.url + "/exec")

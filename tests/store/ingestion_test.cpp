@@ -135,11 +135,28 @@ TEST_F(SenderFlush, PostsTheWholeBufferOnceWithCredentialsAndContentType) {
   EXPECT_EQ(pedido.url, "https://127.0.0.5:19443/write");
   EXPECT_EQ(pedido.headers, (net::Headers{{"Content-Type", "text/plain; charset=utf-8"}}));
   EXPECT_TRUE(pedido.query.empty());
-  EXPECT_EQ(pedido.body, "t,s=a n=1i 5\nt,s=b n=1i 5\n");
+  EXPECT_EQ(testing_support::wholeBody(pedido), "t,s=a n=1i 5\nt,s=b n=1i 5\n");
   ASSERT_TRUE(pedido.basic);
   EXPECT_EQ(pedido.basic->usuario, "ad;min");
   EXPECT_EQ(pedido.basic->senha, "qu est");
   EXPECT_FALSE(pedido.idleTimeout);
+}
+
+TEST_F(SenderFlush, KeepsALargeBatchInBlocksOfAtMost64KiB) {
+  http.respond(204, "");
+  auto sender = novo();
+  std::string esperado;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string valor = "cliente-" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 50), 'x');
+    umaLinha(sender, valor.c_str());
+    esperado += "t,s=" + valor + " n=1i 5\n";
+  }
+  sender.flush();
+  const auto& pedido = http.requests().at(0);
+  EXPECT_FALSE(pedido.body);
+  EXPECT_GT(pedido.bodyParts.size(), 1u);
+  for (const auto& bloco : pedido.bodyParts) EXPECT_LE(bloco.capacity(), 64u * 1024);
+  EXPECT_EQ(testing_support::wholeBody(pedido), esperado);
 }
 
 TEST_F(SenderFlush, SendsNothingForAnEmptyBufferNorTwiceForTheSameRows) {
@@ -153,7 +170,7 @@ TEST_F(SenderFlush, SendsNothingForAnEmptyBufferNorTwiceForTheSameRows) {
   umaLinha(sender, "b");
   sender.flush();
   ASSERT_EQ(http.requests().size(), 2u);
-  EXPECT_EQ(http.requests()[1].body, "t,s=b n=1i 5\n");
+  EXPECT_EQ(testing_support::wholeBody(http.requests()[1]), "t,s=b n=1i 5\n");
 }
 
 TEST_F(SenderFlush, TurnsEveryRefusalIntoAnIngressErrorWithTheServersText) {
@@ -212,7 +229,7 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), *caso.mensagem ? caso.mensagem : "(no IngressError)") << caso.nome;
     EXPECT_TRUE(fake.scriptDone()) << caso.nome;
     for (const auto& pedido : fake.requests()) {
-      EXPECT_EQ(pedido.body, "t,s=a n=1i 5\n") << caso.nome;
+      EXPECT_EQ(testing_support::wholeBody(pedido), "t,s=a n=1i 5\n") << caso.nome;
       EXPECT_FALSE(pedido.followRedirects) << caso.nome;
     }
   }

@@ -175,7 +175,7 @@ TEST_F(SendQuestDB, CurrentTableGetsOnlyTheColumnQueryThenOneWriteOfAllRowsInOrd
   EXPECT_EQ(saida.err, "");
   EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, ESCRITA}));
   EXPECT_EQ(escrita().url, "https://10.1.2.3:19443/write");
-  const auto linhas = linhasDe(*escrita().body);
+  const auto linhas = linhasDe(testing_support::wholeBody(escrita()));
   ASSERT_EQ(linhas.size(), 3u);
   EXPECT_EQ(linhas[0].semHora, linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i",
                                             MEIO_DIA_E_TRES_US));
@@ -255,7 +255,7 @@ TEST_F(SendQuestDB, JudgesTheWindowLocallyButWritesTheTrueInstant) {
   executar({ALFA}, local(0, 2));
   EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, ESCRITA}));
   // 00:02 three hours behind UTC is 03:02 UTC.
-  EXPECT_EQ(linhasDe(*escrita().body).at(0).semHora,
+  EXPECT_EQ(linhasDe(testing_support::wholeBody(escrita())).at(0).semHora,
             linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i", 1710039720000000));
 }
 

@@ -21,6 +21,14 @@ using Script = std::variant<net::HttpResponse, Failure>;
 
 inline net::HttpResponse response(long status, std::string body) { return {status, std::move(body), {}}; }
 
+/// A request's body as it goes on the wire, whether given whole or in pieces.
+inline std::string wholeBody(const net::HttpRequest& request) {
+  if (request.body) return *request.body;
+  std::string whole;
+  for (const auto& piece : request.bodyParts) whole += piece;
+  return whole;
+}
+
 class FakeHttp final : public net::HttpClient {
  public:
   /// Queues the outcome of the next request (first in, first out).
