@@ -7,6 +7,7 @@ from pathlib import Path
 
 import pytest
 
+from local_time import tz_at
 from paths import BUILD_DIR, ROOT
 from fakes.peer import Peer, always, Answer
 
@@ -64,5 +65,10 @@ def registro(pki):
         peer.stop()
 
 
-def run(program: Path, *args: str, timeout: float = 60, **kwargs) -> subprocess.CompletedProcess:
-    return subprocess.run([str(program), *args], capture_output=True, timeout=timeout, **kwargs)
+def run(program: Path, *args: str, timeout: float = 60, env: dict | None = None, local_time=(12, 0),
+        **kwargs) -> subprocess.CompletedProcess:
+    """One run, at noon local time unless local_time is None (the case then sets its own zone)."""
+    env = dict(os.environ if env is None else env)
+    if local_time is not None:
+        env["TZ"] = tz_at(*local_time)
+    return subprocess.run([str(program), *args], capture_output=True, timeout=timeout, env=env, **kwargs)

@@ -102,7 +102,7 @@ def test_a_run_just_after_local_midnight_empties_the_table_first(coletor, regist
     amanha = (datetime.date.today() + datetime.timedelta(days=1)).isoformat()
     env = dict(os.environ, TZ="<-03>3", LD_PRELOAD=FAKETIME, FAKETIME=f"@{amanha} 00:02:00",
                FAKETIME_DONT_FAKE_MONOTONIC="1", ASAN_OPTIONS="verify_asan_link_order=0")
-    done = run(coletor, *collector_args(), env=env)
+    done = run(coletor, *collector_args(), env=env, local_time=None)
     assert (done.returncode, done.stdout) == (0, b"OK\n"), done.stderr
     time.sleep(1)
     found = rows(1)

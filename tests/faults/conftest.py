@@ -5,7 +5,6 @@ sanitizer's report then lands on stderr, which every case compares line by line.
 """
 from __future__ import annotations
 
-import datetime as dt
 import json
 import os
 import re
@@ -19,6 +18,7 @@ import pytest
 from blackbox.conftest import PORTAL, REGISTRY_HOST, REGISTRY_PORT, build_sandbox
 from fakes.peer import Answer
 from fakes.questdb import HOST as QDB_HOST, WRITE_PORT
+from local_time import tz_at
 from paths import ROOT
 from faults.stand_ins import FaultPeer
 
@@ -56,16 +56,6 @@ def coletor(pki) -> Path:
 def coletor_limite_curto(pki) -> Path:
     """The same program with a run-time limit of 3 s."""
     return _build(3, pki)
-
-
-def tz_at(hour: int, minute: int) -> str:
-    """A TZ value under which the local time is now hour:minute (give or take the seconds)."""
-    now = dt.datetime.now(dt.timezone.utc)
-    behind = (now.hour * 60 + now.minute - hour * 60 - minute) % 1440
-    if behind > 720:
-        behind -= 1440
-    sign = "-" if behind < 0 else "+"
-    return f"FLT{sign}{abs(behind) // 60:02d}:{abs(behind) % 60:02d}"
 
 
 # A sanitizer's report goes to stderr and changes the status: either fails the case.
