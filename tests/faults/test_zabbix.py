@@ -206,7 +206,8 @@ def test_an_answer_that_keeps_trickling_is_bounded_by_the_run_limit_alone(coleto
     assert methods(peer) == ALL[:ALL.index(call) + 1] and qdb.untouched()
 
 
-ITEM_BOUND = (30.0, 33.0 if SLOW else 31.5)
+# The same slack below as the login's.
+ITEM_BOUND = (29.95, 33.0 if SLOW else 31.5)
 
 
 def test_a_silent_front_end_costs_its_own_record_only_and_every_customer_is_stored(coletor, registro, questdb):
@@ -225,7 +226,7 @@ def test_a_silent_front_end_costs_its_own_record_only_and_every_customer_is_stor
         qdb = questdb()
         done = run(coletor, *args())
     expect(done, 0, out=["OK"])
-    assert ITEM_BOUND[0] < done.took < ITEM_BOUND[0] + 10
+    assert 30.0 < done.took < 40.0
     for silent, call in ((b, ITEM), (c, LOGOUT)):
         asked = silent.requests[ALL.index(call)].received_at
         assert len(silent.hangups) == 1 and ITEM_BOUND[0] <= silent.hangups[0] - asked < ITEM_BOUND[1]
