@@ -76,11 +76,12 @@ int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
     base::console::block(montarRelatorio(resultado));
     return base::STATUS_OK;
   }
-  const bool armazenado =
+  const store::Gravacao gravacao =
       naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, configuracao.questDb, resultado); });
+  totais.linhasDeixadasDeFora = static_cast<long>(gravacao.deixadasDeFora);
   // The ingestion failure was already reported on stderr: no "OK", and a failing status.
-  if (!armazenado) return base::STATUS_FAILURE;
-  totais.linhasGravadas = static_cast<long>(resultado.size());
+  if (!gravacao.aceita) return base::STATUS_FAILURE;
+  totais.linhasGravadas = static_cast<long>(gravacao.gravadas);
   base::console::line("OK");
   return base::STATUS_OK;
 }
