@@ -6,6 +6,7 @@
 #include "base/console.hpp"
 #include "base/exit_status.hpp"
 #include "base/failure.hpp"
+#include "base/text.hpp"
 #include "discovery/pool.hpp"
 #include "discovery/report.hpp"
 #include "discovery/selection.hpp"
@@ -50,7 +51,7 @@ records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Config
                       net::HttpClient& http, const ClienteDados& clienteDados) {
     return naEtapa(
         Etapa::cliente, [&] { return zabbix::processarCliente(http, clienteDados, credenciais, modoDebug); },
-        std::string(clienteDados.comoTexto(ClienteDados::Campo::nome)));
+        base::printable(clienteDados.comoTexto(ClienteDados::Campo::nome)));
   };
   auto fabrica = [confianca] { return std::make_unique<net::CurlClient>(confianca); };
   return processarLista(std::move(lista), std::move(trabalho), std::move(fabrica));

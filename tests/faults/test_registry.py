@@ -317,6 +317,10 @@ WRONG_TYPES = {
     "numero-is-text-past-64-bits": ([entry(numero="9223372036854775808")], "worker-after-requests:Alvo",
                                     "número inválido",
                                     'não é um numeral inteiro de 64 bits: "9223372036854775808"'),
+    # the registry's text in the report, on one line and with nothing a terminal acts on
+    "numero-with-controls-shown-safely": ([entry(empresa="Al\x1b[2Jvo\n", numero="7\r\n7\\")],
+                                          "worker-after-requests:Al\\u001b[2Jvo\\u000a", "número inválido",
+                                          'não é um numeral inteiro de 64 bits: "7\\u000d\\u000a7\\\\"'),
     "product-tipo-is-a-number": ([entry(produto=[product(tipo=1)])], None, None, None),
     "product-tipo-is-an-object": ([entry(produto=[product(tipo={"tipo": "ornivex"})])], None, None, None),
     "link-tipo-is-an-array": ([entry(produto=[product(link=[link(tipo=["zabbix"])])])], None, None, None),
