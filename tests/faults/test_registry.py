@@ -79,7 +79,7 @@ TRANSPORT_FAULTS = {
                   *json_error(r"syntax error while parsing value - invalid literal; last read: '<'")),
     "invalid-utf8": (Answer(body=b'{"token": "t\xc3\x28k"}'),
                      *json_error(r"syntax error while parsing value - invalid string: ill-formed UTF-8 byte; "
-                                 "last read: '\"t\udcc3\\('")),
+                                 "last read: '\"t\\\\xc3\\('")),  # the byte that is not UTF-8 shown as \xc3
     "deep-nesting": (Answer(body="[" * 100000 + "]" * 100000), "resposta que não é JSON",
                      re.compile("invalid JSON: nested deeper than 1000 levels")),
     "50-MB-not-json": (BIG_INVALID, *json_error(r"syntax error while parsing object - unexpected end of input; "
