@@ -111,6 +111,19 @@ TEST(LinhaProtocolo, RefusesRowsTheServerCouldNotRead) {
             "linha da tabela 't' sem nenhuma coluna");
 }
 
+// A clock that moves only when the flush pauses, and notes each pause.
+struct RelogioDePausas {
+  std::chrono::steady_clock::time_point agora{};
+  std::vector<std::chrono::milliseconds> pausas;
+
+  store::Espera espera() {
+    return {[this] { return agora; }, [this](std::chrono::milliseconds pausa) {
+              pausas.push_back(pausa);
+              agora += pausa;
+            }};
+  }
+};
+
 class SenderFlush : public testing::Test {
  protected:
   static constexpr const char* CONF = "https::addr=127.0.0.5:19443;username=ad;;min;password=qu est;";
@@ -224,7 +237,8 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
   for (const auto& caso : casos) {
     FakeHttp fake;
     for (const auto& passo : caso.roteiro) fake.respond(passo);
-    auto sender = store::Sender::from_conf(fake, CONF);
+    RelogioDePausas relogio;
+    auto sender = store::Sender::from_conf(fake, CONF, store::nanosSistema, relogio.espera());
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), *caso.mensagem ? caso.mensagem : "(no IngressError)") << caso.nome;
     EXPECT_TRUE(fake.scriptDone()) << caso.nome;
@@ -235,8 +249,8 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
   }
 }
 
-// A clock that moves only when the flush pauses: the pauses double from 10 ms up to 1 s, and
-// the flush gives up with the last failure once its retry time has passed.
+// The pauses double from 10 ms up to 1 s, and the flush gives up with the last failure once
+// its retry time has passed.
 TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
   using Pausas = std::vector<std::chrono::milliseconds>;
   Pausas ate1s{10ms, 20ms, 40ms, 80ms, 160ms, 320ms, 640ms};
@@ -250,16 +264,11 @@ TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
     FakeHttp fake;
     for (std::size_t i = 0; i < esperadas.size(); ++i) fake.respond(503, "busy");
     fake.respond(503, "still busy");
-    std::chrono::steady_clock::time_point agora{};
-    Pausas pausas;
-    const store::Espera espera{[&] { return agora; }, [&](std::chrono::milliseconds pausa) {
-                                 pausas.push_back(pausa);
-                                 agora += pausa;
-                               }};
-    auto sender = store::Sender::from_conf(fake, conf, store::nanosSistema, espera);
+    RelogioDePausas relogio;
+    auto sender = store::Sender::from_conf(fake, conf, store::nanosSistema, relogio.espera());
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), "o QuestDB recusou as linhas (HTTP 503): still busy") << conf;
-    EXPECT_EQ(pausas, esperadas) << conf;
+    EXPECT_EQ(relogio.pausas, esperadas) << conf;
     EXPECT_TRUE(fake.scriptDone()) << conf;
   }
 }
