@@ -39,6 +39,8 @@ void line(std::string_view text) { writeLine(STDOUT_FILENO, text); }
 
 void errorLine(std::string_view text) { writeLine(STDERR_FILENO, text); }
 
+void warningLine(std::string_view text) { writeLine(STDERR_FILENO, text); }
+
 void block(std::string_view text) {
   if (!writeAll(STDOUT_FILENO, text)) g_outputFailed = true;
 }

@@ -11,6 +11,9 @@ void line(std::string_view text);
 /// Writes the text and a line feed to stderr in one write.
 void errorLine(std::string_view text);
 
+/// Writes the text (which starts with "Aviso: ") and a line feed to stderr in one write.
+void warningLine(std::string_view text);
+
 /// Writes a block of whole lines (already ending in line feeds) to stdout.
 void block(std::string_view text);
 

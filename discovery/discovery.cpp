@@ -6,6 +6,7 @@
 #include "base/console.hpp"
 #include "base/exit_status.hpp"
 #include "base/failure.hpp"
+#include "base/text.hpp"
 #include "discovery/pool.hpp"
 #include "discovery/report.hpp"
 #include "discovery/selection.hpp"
@@ -50,7 +51,7 @@ records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Config
                       net::HttpClient& http, const ClienteDados& clienteDados) {
     return naEtapa(
         Etapa::cliente, [&] { return zabbix::processarCliente(http, clienteDados, credenciais, modoDebug); },
-        std::string(clienteDados.comoTexto(ClienteDados::Campo::nome)));
+        base::printable(clienteDados.comoTexto(ClienteDados::Campo::nome)));
   };
   auto fabrica = [confianca] { return std::make_unique<net::CurlClient>(confianca); };
   return processarLista(std::move(lista), std::move(trabalho), std::move(fabrica));
@@ -76,11 +77,12 @@ int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
     base::console::block(montarRelatorio(resultado));
     return base::STATUS_OK;
   }
-  const bool armazenado =
+  const store::Gravacao gravacao =
       naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, configuracao.questDb, resultado); });
+  totais.linhasDeixadasDeFora = static_cast<long>(gravacao.deixadasDeFora);
   // The ingestion failure was already reported on stderr: no "OK", and a failing status.
-  if (!armazenado) return base::STATUS_FAILURE;
-  totais.linhasGravadas = static_cast<long>(resultado.size());
+  if (!gravacao.aceita) return base::STATUS_FAILURE;
+  totais.linhasGravadas = static_cast<long>(gravacao.gravadas);
   base::console::line("OK");
   return base::STATUS_OK;
 }

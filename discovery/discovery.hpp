@@ -25,6 +25,7 @@ struct Totais {
   std::atomic<long> clientesStatus1{-1};
   std::atomic<long> clientesStatus0{-1};
   std::atomic<long> linhasGravadas{0};
+  std::atomic<long> linhasDeixadasDeFora{0};  // records the table cannot hold
 };
 
 /// Runs the whole discovery, keeping `totais` up to date; returns the exit status of the run.

@@ -69,6 +69,8 @@ std::string Saude::texto(Desfecho desfecho, int status, std::optional<double> ul
   }
   metrica(saida, "coletor_pppoe_run_rows_written", "Rows the last run stored in QuestDB.",
           {{"", std::to_string(totais_.linhasGravadas)}});
+  metrica(saida, "coletor_pppoe_run_rows_left_out", "Rows the last run left out: the table cannot hold them.",
+          {{"", std::to_string(totais_.linhasDeixadasDeFora)}});
   if (ultimoSucesso) {
     metrica(saida, ULTIMO_SUCESSO, "When a run last stored its rows, in seconds since the epoch.",
             {{"", numero(*ultimoSucesso)}});

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/failure.hpp"
+#include "base/text.hpp"
 #include "discovery/selection.hpp"
 #include "net/http.hpp"
 #include "net/json.hpp"
@@ -63,8 +64,9 @@ Tipo tipoDe(std::exception_ptr causa) {
 std::string relatorioFalha(std::exception_ptr falha) {
   const auto [etapas, causa] = base::unwind(falha);
   const Tipo tipo = tipoDe(causa);
+  // The message may quote a peer's text: shown on one line, with nothing a terminal acts on.
   return "coletor-pppoe: falha não tratada" + (etapas.empty() ? "" : " em " + etapas) + ": " + tipo.nome +
-         (tipo.mensagem.empty() ? "" : ": " + tipo.mensagem);
+         (tipo.mensagem.empty() ? "" : ": " + base::printable(tipo.mensagem));
 }
 
 }  // namespace run

@@ -9,7 +9,7 @@ packages=(
   nginx-light faketime libfaketime tinyproxy
   maven openjdk-17-jre-headless
   clang libclang-rt-14-dev valgrind
-  python3 python3-pip
+  python3 python3-pip python3-hypothesis
 )
 
 missing=()
@@ -29,3 +29,4 @@ if [[ -s /run/nginx.pid ]] && kill -0 "$(cat /run/nginx.pid)" 2>/dev/null; then
 fi
 
 python3 -c 'import pytest' 2>/dev/null || python3 -m pip install --quiet pytest
+python3 -c 'import hypothesis' 2>/dev/null || python3 -m pip install --quiet hypothesis

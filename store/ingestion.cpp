@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-
 #include <thread>
 
 #include "net/json.hpp"
@@ -225,11 +224,13 @@ std::int64_t nanosSistema() {
       .count();
 }
 
-Sender::Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio)
-    : http_(http), options_(std::move(options)), relogio_(std::move(relogio)) {}
+Espera esperaReal() { return {[] { return std::chrono::steady_clock::now(); }, pausar}; }
 
-Sender Sender::from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio) {
-  return Sender(http, parseConf(conf), std::move(relogio));
+Sender::Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio, Espera espera)
+    : http_(http), options_(std::move(options)), relogio_(std::move(relogio)), espera_(std::move(espera)) {}
+
+Sender Sender::from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio, Espera espera) {
+  return Sender(http, parseConf(conf), std::move(relogio), std::move(espera));
 }
 
 TimestampNanos Sender::now() {
@@ -270,15 +271,15 @@ void Sender::flush() {
   pedido.bodyParts = std::move(buffer_);
   buffer_.clear();
   try {
-    const auto inicio = std::chrono::steady_clock::now();
+    const auto inicio = espera_.agora();
     for (auto pausa = PRIMEIRA_PAUSA;; pausa = std::min(2 * pausa, MAIOR_PAUSA)) {
       try {
         enviar(pedido);
         return;
       } catch (const FalhaTransitoria& falha) {
-        if (std::chrono::steady_clock::now() - inicio >= options_.retry_timeout) throw IngressError(falha.what());
+        if (espera_.agora() - inicio >= options_.retry_timeout) throw IngressError(falha.what());
       }
-      pausar(pausa);
+      espera_.pausar(pausa);
     }
   } catch (...) {
     buffer_ = std::move(pedido.bodyParts);

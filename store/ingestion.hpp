@@ -73,13 +73,23 @@ std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, co
 using RelogioNanos = std::function<std::int64_t()>;
 std::int64_t nanosSistema();
 
+/// The clock and the pause of a flush that sends again: the steady clock, and a pause that
+/// never outlasts the run's deadline. Tests put a clock of their own in.
+struct Espera {
+  std::function<std::chrono::steady_clock::time_point()> agora;
+  std::function<void(std::chrono::milliseconds)> pausar;
+};
+Espera esperaReal();
+
 /// Buffers rows and sends them all with flush. Closing drops whatever was not flushed
 /// and never sends: after a failure nothing more goes out.
 class Sender {
  public:
-  explicit Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio = nanosSistema);
+  explicit Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio = nanosSistema,
+                  Espera espera = esperaReal());
   /// A sender for a configuration string that comes from outside the program.
-  static Sender from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio = nanosSistema);
+  static Sender from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio = nanosSistema,
+                          Espera espera = esperaReal());
 
   Sender(const Sender&) = delete;
   Sender& operator=(const Sender&) = delete;
@@ -101,6 +111,7 @@ class Sender {
   net::HttpClient& http_;
   SenderOptions options_;
   RelogioNanos relogio_;
+  Espera espera_;
   std::optional<std::int64_t> ultimoNow_;
   std::vector<std::string> buffer_;  // the rows, in blocks
   bool fechado_ = false;

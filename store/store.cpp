@@ -1,8 +1,11 @@
 #include "store/store.hpp"
 
+#include <limits>
+
 #include "base/console.hpp"
 #include "base/constants.hpp"
 #include "base/deadline.hpp"
+#include "base/text.hpp"
 
 namespace store {
 
@@ -25,6 +28,8 @@ namespace {
 constexpr int COLUNAS_ATUAIS = 7;
 constexpr const char* HOST_INVALIDO = "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP";
 constexpr const char* PORTA_INVALIDA = "a porta do QuestDB (7º argumento) não é um número de 1 a 65535";
+constexpr std::int64_t MAIOR_INT = 2147483647;  // INT holds ±2147483647; -2147483648 is its null
+constexpr std::int64_t NULO_LONG = std::numeric_limits<std::int64_t>::min();
 
 std::string emTexto(const net::Json& resposta) { return resposta.is_null() ? "None" : net::serialize(resposta); }
 
@@ -76,26 +81,50 @@ Colunas colunasDe(const records::RegistroDescoberta& dadosCliente, const Leitura
           {"timestampDummy", TimestampMicros{TIMESTAMP_DUMMY_US}}};
 }
 
+std::optional<std::string> simboloInvalido(std::string_view valor, const std::string& oQue) {
+  if (valor.find('\0') != std::string_view::npos) return oQue + " contém o caractere NUL";
+  if (!base::isUtf8(valor)) return oQue + " não é texto UTF-8";
+  return std::nullopt;
+}
+
+std::optional<std::string> foraDoInt(std::int64_t valor, const std::string& oQue) {
+  if (valor >= -MAIOR_INT && valor <= MAIOR_INT) return std::nullopt;
+  return oQue + " está fora de -2147483647 a 2147483647 (coluna INT)";
+}
+
+std::string avisoForaDaTabela(const records::RegistroDescoberta& dadosCliente, const std::string& motivo) {
+  return "Aviso: o cliente " + base::printable(dadosCliente.cliente) + " (número " +
+         std::to_string(dadosCliente.numero) + ") não foi gravado: " + motivo;
+}
+
 SenderOptions opcoesEnvio(const AcessoQuestDb& questDb) {
   const auto porta = lerPorta(questDb.porta);
   if (!porta) throw IngressError(PORTA_INVALIDA);
   return {"https", questDb.host, *porta, questDb.usuario, questDb.senha};
 }
 
-bool ingerir(net::HttpClient& http, const AcessoQuestDb& questDb, const records::ResultadoDescoberta& registros,
-             const LeituraRelogio& timestamp) {
+Gravacao ingerir(net::HttpClient& http, const AcessoQuestDb& questDb, const records::ResultadoDescoberta& registros,
+                 const LeituraRelogio& timestamp) {
+  Gravacao gravacao;
   try {
     Sender sender(http, opcoesEnvio(questDb));
     for (const auto& dadosCliente : registros) {
+      // One row the server cannot take would cost every other row of the batch.
+      if (const auto motivo = motivoForaDaTabela(dadosCliente)) {
+        base::console::warningLine(avisoForaDaTabela(dadosCliente, *motivo));
+        ++gravacao.deixadasDeFora;
+        continue;
+      }
       sender.row(TABELA, simbolosDe(dadosCliente), colunasDe(dadosCliente, timestamp), sender.now());
     }
     sender.flush();
     sender.close();
-    return true;
+    gravacao.aceita = true;
+    gravacao.gravadas = registros.size() - gravacao.deixadasDeFora;
   } catch (const IngressError& e) {
     base::console::errorLine("Erro: " + std::string(e.what()));
-    return false;
   }
+  return gravacao;
 }
 
 }  // namespace
@@ -106,10 +135,19 @@ std::optional<std::string> enderecoInvalido(const AcessoQuestDb& questDb) {
   return std::nullopt;
 }
 
+std::optional<std::string> motivoForaDaTabela(const records::RegistroDescoberta& registro) {
+  if (auto motivo = simboloInvalido(registro.cliente, "o nome")) return motivo;
+  if (auto motivo = simboloInvalido(registro.parceiro, "o parceiro")) return motivo;
+  if (auto motivo = foraDoInt(registro.numero, "o número")) return motivo;
+  if (auto motivo = foraDoInt(registro.status, "o status")) return motivo;
+  if (registro.pppoe == NULO_LONG) return "o PPPoE -9223372036854775808 é o nulo da coluna LONG";
+  return std::nullopt;
+}
+
 bool naJanelaDeTruncamento(const LeituraRelogio& leitura) { return leitura.horaLocal == 0 && leitura.minutoLocal < 5; }
 
-bool sendQuestDB(net::HttpClient& http, const AcessoQuestDb& questDb,
-                 const records::ResultadoDescoberta& descobertaPPPoE, const Relogio& relogio) {
+Gravacao sendQuestDB(net::HttpClient& http, const AcessoQuestDb& questDb,
+                     const records::ResultadoDescoberta& descobertaPPPoE, const Relogio& relogio) {
   const LeituraRelogio timestamp = lerRelogio(relogio());
   if (naJanelaDeTruncamento(timestamp)) consultar(http, questDb, SQL_TRUNCAR);
   const net::Json dadosTabela = consultar(http, questDb, SQL_COLUNAS);

@@ -1,6 +1,7 @@
 // Upkeep of table pppoeClientes and the ingestion of one run's records.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,10 +28,22 @@ bool naJanelaDeTruncamento(const LeituraRelogio& leitura);
 /// the meaning of the ingestion's address; an empty host is left to fail request by request.
 std::optional<std::string> enderecoInvalido(const AcessoQuestDb& questDb);
 
-/// Looks after the table, then writes one row per record with a single flush. Returns
-/// false after an ingestion failure, whose "Erro: " line is already on stderr: the run
-/// must then end with exit status 1 and without "OK". Other failures propagate.
-bool sendQuestDB(net::HttpClient& http, const AcessoQuestDb& questDb,
-                 const records::ResultadoDescoberta& descobertaPPPoE, const Relogio& relogio = agoraSistema);
+/// Why the table cannot hold the record as it is, or nullopt. QuestDB refuses a whole
+/// batch over one such row (a NUL byte or text that is not UTF-8 in a symbol, an INT out
+/// of range), or stores a null in place of the value (the smallest INT and LONG).
+std::optional<std::string> motivoForaDaTabela(const records::RegistroDescoberta& registro);
+
+/// What one call stored.
+struct Gravacao {
+  bool aceita = false;             // false after an ingestion failure, whose "Erro: " line is on stderr
+  std::size_t gravadas = 0;        // rows of the batch that QuestDB accepted
+  std::size_t deixadasDeFora = 0;  // records the table cannot hold, each named by an "Aviso: " line
+};
+
+/// Looks after the table, then writes one row per record that the table can hold, with a
+/// single flush. After an ingestion failure (not `aceita`) the run must end with exit
+/// status 1 and without "OK". Other failures propagate.
+Gravacao sendQuestDB(net::HttpClient& http, const AcessoQuestDb& questDb,
+                     const records::ResultadoDescoberta& descobertaPPPoE, const Relogio& relogio = agoraSistema);
 
 }  // namespace store

@@ -20,7 +20,7 @@ TIME = r"\d+\.\d{3}"
 NAMES = ["stored", "report", "failed", "ingestion_failed", "time_limit", "command_line", "other_mode"]
 
 
-def health(outcome: str, status: int, customers=None, rows=0, success=None) -> list:
+def health(outcome: str, status: int, customers=None, rows=0, success=None, left_out=0) -> list:
     """The file's lines, whole; `success` the last success time as a pattern, None when absent."""
     code = NAMES.index(outcome)
     def gauge(name, help_, samples):
@@ -37,6 +37,8 @@ def health(outcome: str, status: int, customers=None, rows=0, success=None) -> l
                        [f'coletor_pppoe_run_customers{{status="1"}} {customers[0]}',
                         f'coletor_pppoe_run_customers{{status="0"}} {customers[1]}'])
     lines += gauge("run_rows_written", "Rows the last run stored in QuestDB.", [f"coletor_pppoe_run_rows_written {rows}"])
+    lines += gauge("run_rows_left_out", "Rows the last run left out: the table cannot hold them.",
+                   [f"coletor_pppoe_run_rows_left_out {left_out}"])
     if success is not None:
         lines += gauge("last_success_time_seconds", "When a run last stored its rows, in seconds since the epoch.",
                        [re.compile(f"coletor_pppoe_last_success_time_seconds {success}")])
@@ -50,18 +52,20 @@ def matches(text: str, expected: list) -> bool:
 
 
 @pytest.fixture
-def two_customers(registro):
-    """One customer whose front end answers, one whose front end is down."""
+def three_customers(registro):
+    """One customer whose front end answers, one whose front end is down, and one whose number
+    the table cannot hold (its front end is down too)."""
     with Peer(ZabbixFake(lastvalue="5")) as up:
-        registro(RegistryFake(customers=[customer("Alfa", 1, "P", up.url), customer("Beta", 2, "P", "http://127.0.0.1:9")]))
+        registro(RegistryFake(customers=[customer("Alfa", 1, "P", up.url), customer("Beta", 2, "P", "http://127.0.0.1:9"),
+                                         customer("Gama", 2147483648, "P", "http://127.0.0.1:9")]))
         yield
 
 
 CASES = {
     # name: (command line, how QuestDB answers /write, exit status, expected file)
-    "stored": (args(), 204, 0, health("stored", 0, (1, 1), 2, TIME)),
-    "report": (args("debug"), 204, 0, health("report", 0, (1, 1), 0, "7.000")),
-    "ingestion-refused": (args(), 400, 1, health("ingestion_failed", 1, (1, 1), 0, "7.000")),
+    "stored": (args(), 204, 0, health("stored", 0, (1, 2), 2, TIME, left_out=1)),
+    "report": (args("debug"), 204, 0, health("report", 0, (1, 2), 0, "7.000")),
+    "ingestion-refused": (args(), 400, 1, health("ingestion_failed", 1, (1, 2), 0, "7.000", left_out=1)),
     "bad-port": (args(qdb_port="x"), 204, 1, health("ingestion_failed", 1, None, 0, "7.000")),
     "mode-alone": (["descobertaPPPoE"], 204, 1, health("failed", 1, None, 0, "7.000")),
     "argument-count": (["version", "x"], 204, 1, health("command_line", 1, None, 0, "7.000")),
@@ -70,7 +74,7 @@ CASES = {
 
 
 @pytest.mark.parametrize("case", CASES, ids=list(CASES))
-def test_every_ending_writes_the_health_file_and_keeps_the_last_success(coletor, two_customers, pki, tmp_path, case):
+def test_every_ending_writes_the_health_file_and_keeps_the_last_success(coletor, three_customers, pki, tmp_path, case):
     argv, write_status, status, expected = CASES[case]
     path = tmp_path / "coletor-pppoe.prom"
     path.write_text("coletor_pppoe_last_success_time_seconds 7.000\n")

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -31,16 +33,70 @@ RegistroDescoberta registro(const ClienteDados& item) {
   return {std::string(item.comoTexto(Campo::nome)), 1, std::stoll(std::string(item.comoTexto(Campo::numero))), "p", 0};
 }
 
+// Tells when a thread has let go of its client: a thread drops it only after handing over
+// the record of its last task.
+class Soltos {
+ public:
+  auto fabrica() {
+    return [this] { return std::make_unique<Cliente>(*this); };
+  }
+  void esperar(const net::HttpClient* cliente) {
+    std::unique_lock<std::mutex> trava(mutex_);
+    mudou_.wait(trava, [&] { return soltos_.count(cliente) == 1; });
+  }
+
+ private:
+  struct Cliente final : net::HttpClient {
+    explicit Cliente(Soltos& soltos) : soltos(soltos) {}
+    ~Cliente() override {
+      std::lock_guard<std::mutex> trava(soltos.mutex_);
+      soltos.soltos_.insert(this);
+      soltos.mudou_.notify_all();
+    }
+    net::HttpResponse perform(const net::HttpRequest&) override { throw std::logic_error("no request here"); }
+    Soltos& soltos;
+  };
+
+  std::mutex mutex_;
+  std::condition_variable mudou_;
+  std::set<const net::HttpClient*> soltos_;
+};
+
 TEST(ProcessarLista, TakesRecordsInFinishingOrder) {
-  // Earlier items sleep longer, so they finish last.
-  auto trabalho = [](net::HttpClient&, const ClienteDados& item) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(40 * (3 - std::stoi(std::string(item.comoTexto(Campo::numero))))));
+  // Every task waits for its turn; the last item finishes first.
+  std::mutex mutex;
+  std::condition_variable mudou;
+  std::map<std::string, const net::HttpClient*> clienteDe;
+  std::string vez;
+  auto trabalho = [&](net::HttpClient& http, const ClienteDados& item) {
+    const std::string nome(item.comoTexto(Campo::nome));
+    std::unique_lock<std::mutex> trava(mutex);
+    clienteDe[nome] = &http;
+    mudou.notify_all();
+    mudou.wait(trava, [&] { return vez == nome; });
     return registro(item);
   };
-  const auto resultado = discovery::processarLista(lista(4), trabalho, fabrica());
-  ASSERT_EQ(resultado.size(), 4u);
-  EXPECT_EQ(resultado[0].cliente, "c3");
-  EXPECT_EQ(resultado[3].cliente, "c0");
+  Soltos soltos;
+  records::ResultadoDescoberta resultado;
+  std::thread execucao([&] { resultado = discovery::processarLista(lista(4), trabalho, soltos.fabrica()); });
+  {
+    std::unique_lock<std::mutex> trava(mutex);
+    mudou.wait(trava, [&] { return clienteDe.size() == 4; });  // each item on a thread of its own
+  }
+  for (const char* nome : {"c3", "c1", "c2", "c0"}) {
+    const net::HttpClient* cliente;
+    {
+      std::lock_guard<std::mutex> trava(mutex);
+      vez = nome;
+      cliente = clienteDe.at(nome);
+    }
+    mudou.notify_all();
+    soltos.esperar(cliente);
+  }
+  execucao.join();
+  std::vector<std::string> ordem;
+  for (const auto& r : resultado) ordem.push_back(r.cliente);
+  EXPECT_EQ(ordem, (std::vector<std::string>{"c3", "c1", "c2", "c0"}));
 }
 
 TEST(ProcessarLista, RunsAtMostTenTasksAtOnceAndEachThreadKeepsItsClient) {
@@ -72,23 +128,25 @@ TEST(ProcessarLista, AFailingTaskSurfacesAfterEveryOtherTaskHasRun) {
   EXPECT_EQ(executados.load(), 24);  // none cancelled
 }
 
-// Also after another task failed: the limit striking while the run waits is a time-out.
+// Also after another task failed: the limit striking while the run waits is a time-out, and
+// the call returns while the blocked workers are still blocked.
 TEST(ProcessarLista, TheDeadlineEndsTheWaitAndLeavesBlockedWorkersBehind) {
   for (const bool umaFalhou : {false, true}) {
     auto bloqueado = std::make_shared<std::atomic<bool>>(true);
-    auto trabalho = [bloqueado, umaFalhou](net::HttpClient&, const ClienteDados& item) {
+    auto terminados = std::make_shared<std::atomic<int>>(0);
+    auto trabalho = [bloqueado, terminados, umaFalhou](net::HttpClient&, const ClienteDados& item) {
       if (umaFalhou && item.comoTexto(Campo::numero) == "0") throw std::runtime_error("numero inválido");
       while (*bloqueado) std::this_thread::sleep_for(10ms);
+      ++*terminados;
       return registro(item);
     };
-    const auto inicio = std::chrono::steady_clock::now();
     {
       auto guarda = base::runtime_limiter(1);
       EXPECT_THROW(discovery::processarLista(lista(3), trabalho, fabrica()), base::TimeoutException) << umaFalhou;
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - inicio, 1800ms);
-    *bloqueado = false;  // let the detached workers finish
-    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(terminados->load(), 0) << umaFalhou;
+    *bloqueado = false;  // let the detached workers finish before the next case
+    while (*terminados < (umaFalhou ? 2 : 3)) std::this_thread::sleep_for(1ms);
   }
 }
 

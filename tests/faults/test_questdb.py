@@ -267,3 +267,39 @@ def test_an_ingestion_endpoint_that_never_answers_meets_the_run_time_limit(colet
     expect(done, 0, out=[TIMEOUT_LINE])
     assert 3.0 <= done.took < (6.0 if SLOW else 4.0)
     assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), THREE_ROWS)
+
+
+def left_out(shown: str, numero: int, reason: str) -> str:
+    return f"Aviso: o cliente {shown} (número {numero}) não foi gravado: {reason}"
+
+
+INT_RANGE = "o número está fora de -2147483647 a 2147483647 (coluna INT)"
+# What the table cannot hold, beside two customers that it can: (name, number, partner, the
+# odd customer's lastvalue, its "Aviso: " line). QuestDB would refuse the whole batch over
+# the NULs and the INT out of range, and store a null for the two null values.
+UNFIT = {
+    "nul-in-nome": ("Al\u0000vo", 7, "P", "57", left_out("Al\\u0000vo", 7, "o nome contém o caractere NUL")),
+    "nul-in-parceiro": ("Alvo", 7, "P\u0000", "57", left_out("Alvo", 7, "o parceiro contém o caractere NUL")),
+    "escapes-in-nome-shown-safely": ("\u001b]0;x\u0007\u009b2J\u2028\\", 7, "\u0000", "57",
+                                     left_out("\\u001b]0;x\\u0007\\u009b2J\\u2028\\\\", 7,
+                                              "o parceiro contém o caractere NUL")),
+    "numero-2147483648": ("Alvo", 2147483648, "P", "57", left_out("Alvo", 2147483648, INT_RANGE)),
+    "numero-int-null": ("Alvo", -2147483648, "P", "57", left_out("Alvo", -2147483648, INT_RANGE)),
+    "numero-99999999999-as-text": ("Alvo", "99999999999", "P", "57", left_out("Alvo", 99999999999, INT_RANGE)),
+    "pppoe-long-null": ("Alvo", 7, "P", "-9223372036854775808",
+                        left_out("Alvo", 7, "o PPPoE -9223372036854775808 é o nulo da coluna LONG")),
+}
+
+
+@pytest.mark.parametrize("case", UNFIT, ids=list(UNFIT))
+def test_a_record_the_table_cannot_hold_is_left_out_and_named_and_the_others_are_stored(coletor, registro, questdb,
+                                                                                       case):
+    nome, numero, parceiro, lastvalue, warning = UNFIT[case]
+    with FaultPeer(ZabbixFake(lastvalue="5")) as a, FaultPeer(ZabbixFake(lastvalue=lastvalue)) as odd, \
+            FaultPeer(ZabbixFake(lastvalue="6")) as b:
+        registro(registry_listing([customer("A", 1, "P", a.url), customer(nome, numero, parceiro, odd.url),
+                                   customer("B", 2, "P", b.url)]))
+        qdb = questdb()
+        done = run(coletor, *args())
+    expect(done, 0, out=["OK"], err=[warning])
+    assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), [row("A", 1, "P", 1, 5), row("B", 2, "P", 1, 6)])

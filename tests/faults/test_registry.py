@@ -79,7 +79,7 @@ TRANSPORT_FAULTS = {
                   *json_error(r"syntax error while parsing value - invalid literal; last read: '<'")),
     "invalid-utf8": (Answer(body=b'{"token": "t\xc3\x28k"}'),
                      *json_error(r"syntax error while parsing value - invalid string: ill-formed UTF-8 byte; "
-                                 "last read: '\"t\udcc3\\('")),
+                                 "last read: '\"t\\\\xc3\\('")),  # the byte that is not UTF-8 shown as \xc3
     "deep-nesting": (Answer(body="[" * 100000 + "]" * 100000), "resposta que não é JSON",
                      re.compile("invalid JSON: nested deeper than 1000 levels")),
     "50-MB-not-json": (BIG_INVALID, *json_error(r"syntax error while parsing object - unexpected end of input; "
@@ -317,6 +317,10 @@ WRONG_TYPES = {
     "numero-is-text-past-64-bits": ([entry(numero="9223372036854775808")], "worker-after-requests:Alvo",
                                     "número inválido",
                                     'não é um numeral inteiro de 64 bits: "9223372036854775808"'),
+    # the registry's text in the report, on one line and with nothing a terminal acts on
+    "numero-with-controls-shown-safely": ([entry(empresa="Al\x1b[2Jvo\n", numero="7\r\n7\\")],
+                                          "worker-after-requests:Al\\u001b[2Jvo\\u000a", "número inválido",
+                                          'não é um numeral inteiro de 64 bits: "7\\u000d\\u000a7\\\\"'),
     "product-tipo-is-a-number": ([entry(produto=[product(tipo=1)])], None, None, None),
     "product-tipo-is-an-object": ([entry(produto=[product(tipo={"tipo": "ornivex"})])], None, None, None),
     "link-tipo-is-an-array": ([entry(produto=[product(link=[link(tipo=["zabbix"])])])], None, None, None),

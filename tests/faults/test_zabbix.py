@@ -73,6 +73,9 @@ def run_one(coletor, registro, questdb, handler, mode: str, https=None, pki=None
     return done, peer, qdb
 
 
+LONG_NULL = -9223372036854775808
+
+
 def check(done, qdb, mode: str, outcome) -> None:
     if isinstance(outcome, Fails):
         expect(done, 1, out=outcome.always, err=[unhandled("processarCliente(Alvo)", outcome.kind, outcome.message)])
@@ -82,6 +85,10 @@ def check(done, qdb, mode: str, outcome) -> None:
     if mode == "debug":
         expect(done, 0, out=outcome.debug + outcome.always + report_lines([line], ["Alvo"] if outcome.status == 0 else []))
         assert qdb.untouched()
+    elif outcome.pppoe == LONG_NULL:  # the table would hold no value: named, and no row sent
+        expect(done, 0, out=outcome.always + ["OK"], err=[f"Aviso: o cliente Alvo (número 7) não foi gravado: o PPPoE "
+                                                          f"{LONG_NULL} é o nulo da coluna LONG"])
+        assert qdb.statements() == ["SHOW COLUMNS FROM pppoeClientes"] and qdb.writes() == []
     else:
         expect(done, 0, out=outcome.always + ["OK"])
         assert qdb.statements() == ["SHOW COLUMNS FROM pppoeClientes"]

@@ -111,6 +111,19 @@ TEST(LinhaProtocolo, RefusesRowsTheServerCouldNotRead) {
             "linha da tabela 't' sem nenhuma coluna");
 }
 
+// A clock that moves only when the flush pauses, and notes each pause.
+struct RelogioDePausas {
+  std::chrono::steady_clock::time_point agora{};
+  std::vector<std::chrono::milliseconds> pausas;
+
+  store::Espera espera() {
+    return {[this] { return agora; }, [this](std::chrono::milliseconds pausa) {
+              pausas.push_back(pausa);
+              agora += pausa;
+            }};
+  }
+};
+
 class SenderFlush : public testing::Test {
  protected:
   static constexpr const char* CONF = "https::addr=127.0.0.5:19443;username=ad;;min;password=qu est;";
@@ -224,7 +237,8 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
   for (const auto& caso : casos) {
     FakeHttp fake;
     for (const auto& passo : caso.roteiro) fake.respond(passo);
-    auto sender = store::Sender::from_conf(fake, CONF);
+    RelogioDePausas relogio;
+    auto sender = store::Sender::from_conf(fake, CONF, store::nanosSistema, relogio.espera());
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), *caso.mensagem ? caso.mensagem : "(no IngressError)") << caso.nome;
     EXPECT_TRUE(fake.scriptDone()) << caso.nome;
@@ -235,18 +249,28 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
   }
 }
 
+// The pauses double from 10 ms up to 1 s, and the flush gives up with the last failure once
+// its retry time has passed.
 TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
-  for (int i = 0; i < 100; ++i) http.respond(503, i < 99 ? "busy" : "still busy");
-  auto sender = store::Sender::from_conf(http, "https::addr=h:9;retry_timeout=100;");
-  umaLinha(sender, "a");
-  const auto inicio = std::chrono::steady_clock::now();
-  const std::string mensagem = mensagemDe([&] { sender.flush(); });
-  const auto decorrido = std::chrono::steady_clock::now() - inicio;
-  EXPECT_TRUE(mensagem == "o QuestDB recusou as linhas (HTTP 503): busy") << mensagem;
-  EXPECT_GE(decorrido, 100ms);
-  // 10, 20, 40 and 80 ms apart: the pause doubles
-  EXPECT_GE(http.requests().size(), 4u);
-  EXPECT_LE(http.requests().size(), 6u);
+  using Pausas = std::vector<std::chrono::milliseconds>;
+  Pausas ate1s{10ms, 20ms, 40ms, 80ms, 160ms, 320ms, 640ms};
+  ate1s.insert(ate1s.end(), 9, 1000ms);  // 1270 ms, then 1 s at a time past 10 s
+  const std::pair<const char*, Pausas> casos[] = {
+      {"https::addr=h:9;retry_timeout=100;", {10ms, 20ms, 40ms, 80ms}},
+      {"https::addr=h:9;", ate1s},
+      {"https::addr=h:9;retry_timeout=0;", {}},
+  };
+  for (const auto& [conf, esperadas] : casos) {
+    FakeHttp fake;
+    for (std::size_t i = 0; i < esperadas.size(); ++i) fake.respond(503, "busy");
+    fake.respond(503, "still busy");
+    RelogioDePausas relogio;
+    auto sender = store::Sender::from_conf(fake, conf, store::nanosSistema, relogio.espera());
+    umaLinha(sender, "a");
+    EXPECT_EQ(mensagemDe([&] { sender.flush(); }), "o QuestDB recusou as linhas (HTTP 503): still busy") << conf;
+    EXPECT_EQ(relogio.pausas, esperadas) << conf;
+    EXPECT_TRUE(fake.scriptDone()) << conf;
+  }
 }
 
 TEST_F(SenderFlush, LetsTheRunDeadlineThroughUntouched) {

@@ -1,7 +1,9 @@
 // Against a real QuestDB (tests/peers/questdb.sh start), when COLETOR_QUESTDB_HOST says where.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <thread>
 
 #include "store/store.hpp"
@@ -71,7 +73,8 @@ class QuestDbReal : public testing::Test {
     Saida saida;
     std::string excecao;
     try {
-      saida.armazenou = store::sendQuestDB(cliente ? *cliente : http, questDb, registros, [quando] { return quando; });
+      saida.armazenou =
+          store::sendQuestDB(cliente ? *cliente : http, questDb, registros, [quando] { return quando; }).aceita;
     } catch (const std::exception& e) {
       excecao = std::string("exception: ") + e.what();
     }
@@ -195,15 +198,45 @@ TEST_F(QuestDbReal, WrongPasswordOnTheWriteGivesTheErroLineAndFalse) {
   EXPECT_EQ(saida.err, "Erro: o QuestDB recusou as linhas (HTTP 401): Unauthorized\n");
 }
 
+// Our own check lets through what the table holds; a table of another make refuses it.
 TEST_F(QuestDbReal, RowsTheServerRefusesGiveTheErroLineWithItsMessage) {
+  ASSERT_EQ(sql("CREATE TABLE pppoeClientes (nome SYMBOL, parceiro SYMBOL, numero SHORT, status INT, pppoe LONG, "
+                "timestamp TIMESTAMP, timestampDummy TIMESTAMP) timestamp(timestampDummy) PARTITION BY WEEK WAL;"),
+            Json::parse(R"({"ddl":"OK"})"));
   RegistroDescoberta grande = ALFA;
-  grande.numero = 4294967296;  // beyond INT
+  grande.numero = 40000;  // beyond SHORT
   const Saida saida = executar({GAMA, grande});
   EXPECT_FALSE(saida.armazenou);
   EXPECT_EQ(saida.err,
             "Erro: o QuestDB recusou as linhas (HTTP 400): failed to parse line protocol:errors encountered on line(s): "
-            "error in line 2: table: pppoeClientes, column: numero; line protocol value: 4294967296 is out bounds of "
-            "column type: INT [linha 2]\n");
+            "error in line 2: table: pppoeClientes, column: numero; line protocol value: 40000 is out bounds of "
+            "column type: SHORT [linha 2]\n");
+}
+
+// Each of these alone made QuestDB refuse the whole batch, or store a null for its value.
+TEST_F(QuestDbReal, ABatchWithRecordsTheTableCannotHoldStoresExactlyTheOthers) {
+  const auto longMinimo = std::numeric_limits<std::int64_t>::min();
+  const records::ResultadoDescoberta foraDaTabela = {
+      {std::string("Nul\0Nome", 8), 1, 20, "P", 1}, {"Nul Parceiro", 1, 21, std::string("P\0", 2), 1},
+      {"Grande", 1, 2147483648, "P", 1},          {"Nulo INT", 1, -2147483648, "P", 1},
+      {"Onze", 1, 99999999999, "P", 1},           {"Nulo LONG", 1, 22, "P", longMinimo},
+      {"Latin1 Jo\xe3o", 1, 23, "P", 1},
+  };
+  // Right at the edges of what the table holds.
+  const records::ResultadoDescoberta cabem = {
+      {"Controles \x01\t\n\r\x1b[0m\x7f \xc2\x9b \\ fim\\", 1, 2147483647, "", std::numeric_limits<std::int64_t>::max()},
+      {std::string(100000, 'x'), 0, -2147483647, "P\\,= ", longMinimo + 1},
+  };
+  records::ResultadoDescoberta lote = {ALFA};
+  lote.insert(lote.end(), foraDaTabela.begin(), foraDaTabela.end());
+  lote.insert(lote.end(), cabem.begin(), cabem.end());
+  lote.push_back(GAMA);
+  const Saida saida = executar(lote);
+  EXPECT_TRUE(saida.armazenou) << saida.err;
+  EXPECT_EQ(std::count(saida.err.begin(), saida.err.end(), '\n'), 7) << saida.err;
+  const char* const HORA = "2024-03-10T15:03:00.000000Z";
+  const Json esperadas = Json::array({linha(ALFA, HORA), linha(cabem[0], HORA), linha(GAMA, HORA), linha(cabem[1], HORA)});
+  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
+#include <tuple>
 
 #include "base/constants.hpp"
 #include "base/deadline.hpp"
@@ -50,6 +52,7 @@ const RegistroDescoberta GAMA{"Gama", 0, 3, "P=2", 0};
 
 struct Saida {
   bool armazenou = false;
+  store::Gravacao gravacao;
   std::string out, err;
 };
 
@@ -64,7 +67,8 @@ class SendQuestDB : public testing::Test {
     CaptureStderr();
     Saida saida;
     try {
-      saida.armazenou = store::sendQuestDB(*fake, questDb, registros, [quando] { return quando; });
+      saida.gravacao = store::sendQuestDB(*fake, questDb, registros, [quando] { return quando; });
+      saida.armazenou = saida.gravacao.aceita;
     } catch (...) {
       falha = std::current_exception();
     }
@@ -222,6 +226,61 @@ TEST_F(SendQuestDB, EveryStatementGoesToPort80OfTheHostWithTheCredentials) {
   }
   EXPECT_EQ(escrita().basic->usuario, "ad;min");
   EXPECT_EQ(escrita().basic->senha, "qu;est");
+}
+
+// ---- what the table cannot hold ----
+
+TEST_F(SendQuestDB, ARecordTheTableCannotHoldIsLeftOutAndNamedAndTheOthersAreStored) {
+  constexpr auto LONG_NULO = std::numeric_limits<std::int64_t>::min();
+  const std::string nul("A\0B", 3);
+  const std::pair<RegistroDescoberta, std::string> casos[] = {
+      {{nul, 1, 5, "P", 1}, "o cliente A\\u0000B (número 5) não foi gravado: o nome contém o caractere NUL"},
+      {{"\x1b[31mTinto\\", 1, 5, std::string("P\0", 2), 1},
+       "o cliente \\u001b[31mTinto\\\\ (número 5) não foi gravado: o parceiro contém o caractere NUL"},
+      {{"Jo\xe3o\n", 1, 5, "P", 1}, "o cliente Jo\\xe3o\\u000a (número 5) não foi gravado: o nome não é texto UTF-8"},
+      {{"A", 1, 5, "P\xc0\x80", 1}, "o cliente A (número 5) não foi gravado: o parceiro não é texto UTF-8"},
+      {{"A", 1, 2147483648, "P", 1},
+       "o cliente A (número 2147483648) não foi gravado: o número está fora de -2147483647 a 2147483647 (coluna INT)"},
+      {{"A", 1, -2147483648, "P", 1},
+       "o cliente A (número -2147483648) não foi gravado: o número está fora de -2147483647 a 2147483647 (coluna INT)"},
+      {{"A", 1, 99999999999, "P", 1},
+       "o cliente A (número 99999999999) não foi gravado: o número está fora de -2147483647 a 2147483647 (coluna INT)"},
+      {{"A", 2147483648, 5, "P", 1},
+       "o cliente A (número 5) não foi gravado: o status está fora de -2147483647 a 2147483647 (coluna INT)"},
+      {{"A", 1, 5, "P", LONG_NULO},
+       "o cliente A (número 5) não foi gravado: o PPPoE -9223372036854775808 é o nulo da coluna LONG"},
+  };
+  for (const auto& [registro, aviso] : casos) {
+    fake.emplace();
+    fake->respond(200, CONTAGEM_7).respond(204, "");
+    const Saida saida = executar({ALFA, registro, GAMA});
+    EXPECT_EQ(saida.err, "Aviso: " + aviso + "\n");
+    EXPECT_EQ(saida.out, "") << aviso;
+    EXPECT_EQ((std::tuple{saida.armazenou, saida.gravacao.gravadas, saida.gravacao.deixadasDeFora}),
+              (std::tuple{true, 2u, 1u})) << aviso;
+    const auto linhas = linhasDe(testing_support::wholeBody(escrita()));
+    ASSERT_EQ(linhas.size(), 2u) << aviso;
+    EXPECT_TRUE(linhas[0].semHora.starts_with("pppoeClientes,nome=Alfa\\ Net,")) << aviso;
+    EXPECT_TRUE(linhas[1].semHora.starts_with("pppoeClientes,nome=Gama,")) << aviso;
+  }
+}
+
+TEST_F(SendQuestDB, TheEdgesOfWhatTheTableHoldsAreStoredAndABatchLeftOutWholeSendsNothing) {
+  const ResultadoDescoberta cabem = {
+      {"\x01\t\n\r\x7f\\ \xc2\x9b\xe2\x80\xae", 1, 2147483647, "", std::numeric_limits<std::int64_t>::max()},
+      {std::string(1 << 20, 'x'), 0, -2147483647, "P\\", std::numeric_limits<std::int64_t>::min() + 1},
+  };
+  fake->respond(200, CONTAGEM_7).respond(204, "");
+  Saida saida = executar(cabem);
+  EXPECT_EQ((std::tuple{saida.err, saida.gravacao.gravadas, saida.gravacao.deixadasDeFora}), (std::tuple{"", 2u, 0u}));
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, ESCRITA}));
+
+  fake.emplace();
+  fake->respond(200, CONTAGEM_7);
+  saida = executar({{"A", 1, 2147483648, "P", 1}});
+  EXPECT_EQ((std::tuple{saida.armazenou, saida.gravacao.gravadas, saida.gravacao.deixadasDeFora}),
+            (std::tuple{true, 0u, 1u}));
+  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS}));
 }
 
 // ---- the truncation window ----
