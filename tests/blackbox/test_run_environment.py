@@ -20,8 +20,8 @@ TIME = r"\d+\.\d{3}"
 NAMES = ["stored", "report", "failed", "ingestion_failed", "time_limit", "command_line", "other_mode"]
 
 
-def health(outcome: str, status: int, customers=None, rows=0, success=None) -> list:
-    """The file's lines, whole; `success` the last success time as a pattern, None when absent."""
+def health(outcome: str, status: int, customers=None, rows=0, success=r"0\.000") -> list:
+    """The file's lines, whole; `success` the last success time as a pattern."""
     code = NAMES.index(outcome)
     def gauge(name, help_, samples):
         return [f"# HELP coletor_pppoe_{name} {help_}", f"# TYPE coletor_pppoe_{name} gauge"] + samples
@@ -37,10 +37,9 @@ def health(outcome: str, status: int, customers=None, rows=0, success=None) -> l
                        [f'coletor_pppoe_run_customers{{status="1"}} {customers[0]}',
                         f'coletor_pppoe_run_customers{{status="0"}} {customers[1]}'])
     lines += gauge("run_rows_written", "Rows the last run stored in QuestDB.", [f"coletor_pppoe_run_rows_written {rows}"])
-    if success is not None:
-        lines += gauge("last_success_time_seconds", "When a run last stored its rows, in seconds since the epoch.",
-                       [re.compile(f"coletor_pppoe_last_success_time_seconds {success}")])
-    return lines
+    lines += gauge("last_success_time_seconds", "When a run last stored its rows, in seconds since the epoch (0: never).",
+                   [re.compile(f"coletor_pppoe_last_success_time_seconds {success}")])
+    return lines + gauge("build_info", "The build that wrote this file.", ['coletor_pppoe_build_info{version="1.0.4"} 1'])
 
 
 def matches(text: str, expected: list) -> bool:
@@ -90,9 +89,18 @@ def test_the_time_limit_writes_the_health_file_too(coletor_limite_curto, registr
     assert matches(path.read_text(), health("time_limit", 0)), path.read_text()
 
 
-def test_a_health_file_that_cannot_be_written_changes_nothing(coletor_padrao):
-    done = run(coletor_padrao, "version", env=dict(os.environ, COLETOR_METRICS_FILE="/nonexistent/h.prom"))
-    assert done.returncode == 0 and done.stderr == b"" and done.stdout.endswith(b"  1.0.4\n")
+@pytest.mark.parametrize("journal, level", [(False, ""), (True, "<4>")], ids=["elsewhere", "journal"])
+def test_a_health_file_that_cannot_be_written_is_one_warning_and_changes_nothing_else(coletor_padrao, tmp_path,
+                                                                                      journal, level):
+    """Its line takes the journal's level prefix only when stderr is the stream JOURNAL_STREAM names."""
+    with open(tmp_path / "err", "w+b") as err:
+        named = os.fstat(err.fileno() if journal else 0)
+        env = dict(os.environ, COLETOR_METRICS_FILE="/nonexistent/h.prom", JOURNAL_STREAM=f"{named.st_dev}:{named.st_ino}")
+        done = subprocess.run([str(coletor_padrao), "version"], env=env, stdout=subprocess.PIPE, stderr=err)
+        err.seek(0)
+        assert err.read().decode() == f"{level}Aviso: não foi possível escrever o arquivo de saúde /nonexistent/h.prom: " \
+                                      "No such file or directory\n"
+    assert done.returncode == 0 and done.stdout.endswith(b"  1.0.4\n")
 
 
 def test_ssl_cert_file_names_the_store_trusted_instead_of_the_compiled_in_one(coletor, registro, pki, tmp_path):
