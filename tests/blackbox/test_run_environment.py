@@ -1,5 +1,6 @@
 """What a run's environment changes: the health file every kind of ending writes, the trust
 store an operator names, the proxies every request goes through."""
+import json
 import os
 import re
 import shutil
@@ -61,7 +62,7 @@ CASES = {
     "stored": (args(), 204, 0, health("stored", 0, (1, 1), 2, TIME)),
     "report": (args("debug"), 204, 0, health("report", 0, (1, 1), 0, "7.000")),
     "ingestion-refused": (args(), 400, 1, health("ingestion_failed", 1, (1, 1), 0, "7.000")),
-    "bad-port": (args(qdb_port="x"), 204, 1, health("ingestion_failed", 1, None, 0, "7.000")),
+    "bad-port": (args(qdb_port="x"), 204, 1, health("command_line", 1, None, 0, "7.000")),
     "mode-alone": (["descobertaPPPoE"], 204, 1, health("failed", 1, None, 0, "7.000")),
     "argument-count": (["version", "x"], 204, 1, health("command_line", 1, None, 0, "7.000")),
     "version": (["version"], 204, 0, health("other_mode", 0, None, 0, "7.000")),
@@ -140,17 +141,52 @@ def proxy(tmp_path):
     process.wait(timeout=10)
 
 
-def test_a_whole_run_goes_through_the_proxies_of_its_environment(coletor, registro, pki, proxy):
+def conf_file(path, argv, extra=""):
+    """The configuration file of a full command line `argv`, plus `extra` lines."""
+    names = ["ZABBIX_USER", "ZABBIX_PASSWORD", "REGISTRY_USER", "REGISTRY_PASSWORD", "QUESTDB_HOST", "QUESTDB_PORT",
+             "QUESTDB_USER", "QUESTDB_PASSWORD", "DEBUG_SWITCH"]
+    path.write_text("".join(f"{n}={v}\n" for n, v in zip(names, argv[1:])) + extra)
+    return str(path)
+
+
+@pytest.mark.parametrize("source", ["environment", "file"])
+def test_a_whole_run_goes_through_the_proxies_of_its_environment(coletor, registro, pki, proxy, tmp_path, source):
+    """Also when they, and the registry account, come from the file COLETOR_CONFIG names."""
     url, log = proxy
     with Peer(ZabbixFake(lastvalue="5")) as front, QuestDbPeers(QuestDbFake(), pki) as qdb:
-        registro(RegistryFake(customers=[customer("Alfa", 1, "P", front.url)]))
+        registry = registro(RegistryFake(customers=[customer("Alfa", 1, "P", front.url)]))
         env = {k: v for k, v in os.environ.items() if k.lower() not in ("no_proxy", "http_proxy", "https_proxy")}
-        done = run(coletor, *args(), env=dict(env, https_proxy=url, http_proxy=url))
+        if source == "file":
+            conf = conf_file(tmp_path / "c.conf", args(), f"https_proxy={url}\nhttp_proxy={url}\n"
+                             "COLLECTOR_ACCOUNT_LOGIN=outra\nCOLLECTOR_ACCOUNT_PASSWORD=s3 nha\n")
+            done = run(coletor, "descobertaPPPoE", env=dict(env, COLETOR_CONFIG=conf))
+        else:
+            done = run(coletor, *args(), env=dict(env, https_proxy=url, http_proxy=url))
         lines = qdb.lines()
     assert (done.returncode, done.stdout, done.stderr) == (0, b"OK\n", b""), done.stderr
+    account = ("outra", "s3 nha") if source == "file" else ("coletor_auto", "580@virar")
+    assert json.loads(registry.requests[0].body) == {"login": account[0], "senha": account[1]}
     assert len(lines) == 1 and lines[0].startswith("pppoeClientes,nome=Alfa,parceiro=P numero=1i,status=1i,pppoe=5i,")
     seen = log.read_text()
     # TLS through CONNECT (registry, ingestion); plain HTTP forwarded (the front end, QuestDB's SQL on port 80)
     for wanted in (r"CONNECT 127\.0\.0\.1:18443", rf"CONNECT {re.escape(qdb.ingest.host)}:{qdb.ingest.port}",
                    rf"POST http://127\.0\.0\.1:{front.port}/api_jsonrpc\.php", rf"GET http://{re.escape(qdb.sql.host)}/exec"):
         assert re.search(wanted, seen), (wanted, seen)
+
+
+def test_a_configuration_file_that_cannot_be_used_ends_the_run_with_status_78(coletor, registro, tmp_path):
+    """One line naming the file and line, nothing contacted, the health file told; the full
+    command line does not read the file."""
+    peer = registro(RegistryFake())
+    health_file = tmp_path / "h.prom"
+    broken = conf_file(tmp_path / "dos.conf", args())
+    (tmp_path / "dos.conf").write_bytes((tmp_path / "dos.conf").read_bytes().replace(b"\n", b"\r\n"))
+    env = dict(os.environ, COLETOR_METRICS_FILE=str(health_file))
+    for conf, line in ((broken, f"{broken}:1: retorno de carro na linha (salvo com finais de linha do DOS?)"),
+                       (str(tmp_path / "none"), f"não foi possível ler o arquivo de configuração {tmp_path / 'none'}: "
+                                                "No such file or directory")):
+        done = run(coletor, "descobertaPPPoE", env=dict(env, COLETOR_CONFIG=conf))
+        assert (done.returncode, done.stdout, done.stderr.decode()) == (78, b"", f"Erro: {line}\n")
+        assert matches(health_file.read_text(), health("command_line", 78)), health_file.read_text()
+    assert peer.requests == []
+    assert run(coletor, *args("debug"), env=dict(env, COLETOR_CONFIG=broken)).returncode == 0
