@@ -7,8 +7,8 @@
 # unprivileged user during 200 starts of each form, follows the README's recipe for the
 # health file and purges, installs the package in use, upgrades it keeping its
 # configuration, runs each form again, and purges checking that nothing is left.
-# The metrics file is checked with promtool, from the release's prometheus package,
-# unpacked and never installed (COLETOR_PACKAGE_METRICS=0 leaves that check out).
+# The metrics file is checked with promtool, from the release's own package, unpacked and
+# never installed (COLETOR_PACKAGE_METRICS=0 leaves that check out).
 #   on_release.sh NEW_SOURCE OLD_SOURCE
 set -euo pipefail
 
@@ -51,16 +51,20 @@ step "tools and build dependencies"
 export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=900 -y -qq --no-install-recommends)
 install_tools() {
-  "${apt[@]}" install lintian python3 curl systemd >/dev/null && (cd "$new_src" && "${apt[@]}" build-dep ./ >/dev/null)
+  "${apt[@]}" install lintian python3 curl systemd adduser ca-certificates >/dev/null && (cd "$new_src" && "${apt[@]}" build-dep ./ >/dev/null)
 }
 install_tools 2>/dev/null || { "${apt[@]}" update && install_tools; } || fail "installing the tools"
 mkdir -p "$cache"
 if ((check_metrics)); then
   promtool=$cache/promtool-debian$release
   if [[ ! -x $promtool ]]; then
-    (cd "$work" && apt-get download -qq prometheus && dpkg-deb -x prometheus_*.deb prometheus) >/dev/null 2>&1 || true
-    install -m 755 "$work/prometheus/usr/bin/promtool" "$promtool" 2>/dev/null \
-      || fail "could not unpack promtool from Debian's prometheus package"
+    # Its own package since Debian 13.
+    package=prometheus
+    if apt-cache show promtool >/dev/null 2>&1; then package=promtool; fi
+    (cd "$work" && apt-get -o APT::Sandbox::User=root download -qq "$package" && dpkg-deb -x "$package"_*.deb unpacked) \
+      >/dev/null 2>&1 || true
+    install -m 755 "$work/unpacked/usr/bin/promtool" "$promtool" 2>/dev/null \
+      || fail "could not unpack promtool from Debian's $package package"
   fi
 fi
 timed tools
@@ -254,7 +258,7 @@ dpkg -i "$deb" >/dev/null
 [[ $(stat -c %a:%U:%G "$conf") == 440:root:$user ]] || fail "the operator's override of $conf not kept"
 dpkg --purge coletor-pppoe >/dev/null
 installed=''
-overrides=$(dpkg-statoverride --list)
+overrides=$(dpkg-statoverride --list || true)
 [[ $overrides != *"$user"* ]] || fail "overrides left after purge: $overrides"
 [[ $(stat -c %a:%U:%G "$exporter_dir") == 755:root:root ]] || fail "$exporter_dir not given back to root"
 dpkg --configure --pending || fail "dpkg after purge"
