@@ -30,25 +30,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mirror() {
-  local uri=
-  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
-    uri=$(awk '/^URIs:/ && $2 ~ /\/debian\/?$/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources)
-  fi
-  echo "${uri:-http://deb.debian.org/debian}"
-}
-
 # A minimal root of the release, made once; the run itself installs what it needs there.
 enter_root() {
   local dir=$COLETOR_PEERS_DIR/debian$release
   system=$dir/root
   mkdir -p "$dir"
   if [[ ! -f $dir/.bootstrapped ]]; then
-    command -v debootstrap >/dev/null || apt-get -o DPkg::Lock::Timeout=900 install -y -qq debootstrap >/dev/null
+    command -v debootstrap >/dev/null || fail "debootstrap is missing (scripts/setup.sh installs it)"
     if mountpoint -q "$system/proc"; then umount -l "$system/proc"; fi
     rm -rf --one-file-system "$system"
     printf '== debootstrap %s into %s\n' "${suites[$release]}" "$system"
-    debootstrap --variant=minbase "${suites[$release]}" "$system" "$(mirror)" >"$dir/debootstrap.log" 2>&1 \
+    debootstrap --variant=minbase "${suites[$release]}" "$system" "$(bash "$root/tests/peers/mirror.sh")" >"$dir/debootstrap.log" 2>&1 \
       || { tail -n 20 "$dir/debootstrap.log"; fail "debootstrap (see $dir/debootstrap.log)"; }
     # Maintainer scripts there start nothing.
     printf '#!/bin/sh\nexit 101\n' >"$system/usr/sbin/policy-rc.d"
