@@ -90,18 +90,20 @@ def test_the_time_limit_writes_the_health_file_too(coletor_limite_curto, registr
     assert matches(path.read_text(), health("time_limit", 0)), path.read_text()
 
 
-@pytest.mark.parametrize("journal, level", [(False, ""), (True, "<4>")], ids=["elsewhere", "journal"])
-def test_a_health_file_that_cannot_be_written_is_one_warning_and_changes_nothing_else(coletor_padrao, tmp_path,
-                                                                                      journal, level):
-    """Its line takes the journal's level prefix only when stderr is the stream JOURNAL_STREAM names."""
+@pytest.mark.parametrize("journal", [False, True], ids=["elsewhere", "journal"])
+def test_a_health_file_that_cannot_be_written_is_one_warning_and_changes_nothing_else(coletor_padrao, tmp_path, journal):
+    """Stderr lines take the journal's level prefix only when stderr is the stream JOURNAL_STREAM names."""
+    error, warning = ("<3>", "<4>") if journal else ("", "")
     with open(tmp_path / "err", "w+b") as err:
         named = os.fstat(err.fileno() if journal else 0)
         env = dict(os.environ, COLETOR_METRICS_FILE="/nonexistent/h.prom", JOURNAL_STREAM=f"{named.st_dev}:{named.st_ino}")
-        done = subprocess.run([str(coletor_padrao), "version"], env=env, stdout=subprocess.PIPE, stderr=err)
+        done = subprocess.run([str(coletor_padrao), "descobertaPPPoE"], env=env, stdout=subprocess.PIPE, stderr=err)
         err.seek(0)
-        assert err.read().decode() == f"{level}Aviso: não foi possível escrever o arquivo de saúde /nonexistent/h.prom: " \
-                                      "No such file or directory\n"
-    assert done.returncode == 0 and done.stdout.endswith(b"  1.0.4\n")
+        assert err.read().decode() == (
+            f"{error}coletor-pppoe: falha não tratada em descobertaPPPoE: linha de comando incompleta: o modo exige a "
+            "linha de comando completa (dez argumentos)\n"
+            f"{warning}Aviso: não foi possível escrever o arquivo de saúde /nonexistent/h.prom: No such file or directory\n")
+    assert (done.returncode, done.stdout) == (1, b"")
 
 
 def test_ssl_cert_file_names_the_store_trusted_instead_of_the_compiled_in_one(coletor, registro, pki, tmp_path):

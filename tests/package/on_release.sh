@@ -231,7 +231,7 @@ sweep() {  # FORM: its runs under the poller
   local poller=$! i
   for _ in $(seq 100); do grep -q ready "$work/sweep" && break; sleep 0.05; done
   # Proof that the poller sees another user's processes: one with a secret on its command line.
-  setpriv --reuid="$user" --regid="$user" --clear-groups /bin/sh -c 'sleep 0.5' sh "$password"
+  setpriv --reuid="$user" --regid="$user" --clear-groups /bin/sh -c 'exec sleep 0.5' sh "$password"
   for ((i = 0; i < starts; i++)); do
     if [[ $1 == unit ]]; then service_run "$conf" && expect_ok "the unit's command"; else cron_run; fi
   done
@@ -277,6 +277,7 @@ kept=$(sha256sum <"$conf")
   || fail "not upgraded"
 [[ $(sha256sum <"$conf") == "$kept" ]] || fail "$conf changed by the upgrade"
 [[ $(stat -c %a:%U:%G "$conf") == 640:root:$user ]] || fail "$conf $(stat -c %a:%U:%G "$conf") after the upgrade"
+[[ -f $conf.dpkg-dist ]] || fail "no $conf.dpkg-dist: the README says the new file is left there"
 program=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit.service")
 [[ -x $program ]] || fail "ExecStart names $program, which is not there"
 
