@@ -77,7 +77,8 @@ set(REGISTRY_LOGIN "coletor-teste" CACHE STRING "")
 set(REGISTRY_PASSWORD "senha-teste" CACHE STRING "")
 EOF
 build() {  # SOURCE: builds its package, whose path it prints
-  (cd "$1" && COLETOR_SITE=$work/site.cmake dpkg-buildpackage -us -uc -b >"$work/build.log" 2>&1) \
+  (cd "$1" && COLETOR_SITE=$work/site.cmake DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc -b \
+     >"$work/build.log" 2>&1) \
     || { tail -n 40 "$work/build.log" >&2; fail "dpkg-buildpackage in $1"; }
   echo "$(dirname "$1")/coletor-pppoe_$(dpkg-parsechangelog -l "$1/debian/changelog" -S Version)_$(dpkg --print-architecture).deb"
 }
@@ -230,8 +231,9 @@ sweep() {  # FORM: its runs under the poller
     <"$work/secrets" >"$work/sweep" &
   local poller=$! i
   for _ in $(seq 100); do grep -q ready "$work/sweep" && break; sleep 0.05; done
-  # Proof that the poller sees another user's processes: one with a secret on its command line.
-  setpriv --reuid="$user" --regid="$user" --clear-groups /bin/sh -c 'exec sleep 0.5' sh "$password"
+  # Proof that the poller sees another user's processes: one with a secret on its command
+  # line for half a second, which starts no other.
+  setpriv --reuid="$user" --regid="$user" --clear-groups /usr/bin/python3 -c 'import time; time.sleep(0.5)' "$password"
   for ((i = 0; i < starts; i++)); do
     if [[ $1 == unit ]]; then service_run "$conf" && expect_ok "the unit's command"; else cron_run; fi
   done
