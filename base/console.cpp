@@ -12,6 +12,7 @@ namespace base::console {
 namespace {
 
 std::atomic<bool> g_outputFailed{false};
+std::atomic<bool> g_journalLevels{false};
 
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -25,9 +26,10 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
-void writeLine(int fd, std::string_view text) {
+void writeLine(int fd, std::string_view text, std::string_view level = {}) {
   std::string whole;
-  whole.reserve(text.size() + 1);
+  whole.reserve(level.size() + text.size() + 1);
+  if (g_journalLevels) whole.append(level);
   whole.append(text);
   whole.push_back('\n');
   if (!writeAll(fd, whole) && fd == STDOUT_FILENO) g_outputFailed = true;
@@ -37,9 +39,11 @@ void writeLine(int fd, std::string_view text) {
 
 void line(std::string_view text) { writeLine(STDOUT_FILENO, text); }
 
-void errorLine(std::string_view text) { writeLine(STDERR_FILENO, text); }
+void errorLine(std::string_view text) { writeLine(STDERR_FILENO, text, "<3>"); }
 
-void warningLine(std::string_view text) { writeLine(STDERR_FILENO, text); }
+void warningLine(std::string_view text) { writeLine(STDERR_FILENO, text, "<4>"); }
+
+void useJournalLevels() { g_journalLevels = true; }
 
 void block(std::string_view text) {
   if (!writeAll(STDOUT_FILENO, text)) g_outputFailed = true;

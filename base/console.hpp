@@ -14,6 +14,10 @@ void errorLine(std::string_view text);
 /// Writes the text (which starts with "Aviso: ") and a line feed to stderr in one write.
 void warningLine(std::string_view text);
 
+/// From now on, begins each stderr line with its syslog level as journald reads it
+/// ("<3>" for errorLine, "<4>" for warningLine): for a stderr that is a journal stream.
+void useJournalLevels();
+
 /// Writes a block of whole lines (already ending in line feeds) to stdout.
 void block(std::string_view text);
 

@@ -2,7 +2,9 @@
 # (debian/rules hands this file to CMake as its initial cache, `cmake -C`). To keep the
 # registry account out of the source tree, point COLETOR_SITE at a copy kept elsewhere:
 #   COLETOR_SITE=/root/coletor-site.cmake dpkg-buildpackage -us -uc -b
-# The built package then holds the account too: keep it off public repositories.
+# The built package then holds the account too: keep it off public repositories. With the
+# account empty, the package holds no secret, and each server gives the account in its
+# configuration (COLLECTOR_ACCOUNT_LOGIN, COLLECTOR_ACCOUNT_PASSWORD).
 set(REGISTRY_API_URL "https://api.registro.example.net/v1" CACHE STRING "")
 set(PORTAL_ORIGIN "https://portal.registro.example.net" CACHE STRING "")
 set(SUPPORT_EMAIL "suporte@registro.example.net" CACHE STRING "")

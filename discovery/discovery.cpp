@@ -60,12 +60,6 @@ records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Config
 }  // namespace
 
 int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
-  if (!configuracao.modoDebug) {
-    if (const auto motivo = store::enderecoInvalido(configuracao.questDb)) {
-      base::console::errorLine("Erro: " + *motivo);
-      return base::STATUS_FAILURE;
-    }
-  }
   // Parsed once: every thread's handshakes share it.
   const auto confianca = std::make_shared<const net::TrustStore>(configuracao.caBundle);
   net::CurlClient http(confianca);

@@ -29,6 +29,7 @@ struct Totais {
 };
 
 /// Runs the whole discovery, keeping `totais` up to date; returns the exit status of the run.
+/// In normal mode the QuestDB address must have passed store::enderecoInvalido.
 int descobertaPPPoE(const Configuracao& configuracao, Totais& totais);
 
 }  // namespace discovery

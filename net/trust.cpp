@@ -5,6 +5,10 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace net {
 
 namespace {
@@ -21,6 +25,15 @@ std::string lastOpenSslError() {
   return text;
 }
 
+// OpenSSL says "system lib" alike for a missing file and an unreadable one: the system's
+// own reason tells them apart.
+std::string systemReason(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::string(": ") + std::strerror(errno);
+  std::fclose(file);
+  return "";
+}
+
 }  // namespace
 
 TrustStore::TrustStore(const std::string& caBundle) {
@@ -29,7 +42,7 @@ TrustStore::TrustStore(const std::string& caBundle) {
   if (store == nullptr || path.empty() || X509_STORE_load_file(store, path.c_str()) != 1) {
     // libcurl's own words for a bundle it cannot read.
     error_ = "error setting certificate verify locations:  CAfile: " + path + " CApath: none (" + lastOpenSslError() +
-             ")";
+             systemReason(path) + ")";
     X509_STORE_free(store);
     return;
   }

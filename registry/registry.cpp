@@ -60,12 +60,14 @@ net::Json tokenDa(const net::Json& resposta) {
 
 }  // namespace
 
-net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& /*credenciais*/) {
+Conta contaCompilada() { return {config::REGISTRY_LOGIN, config::REGISTRY_PASSWORD}; }
+
+net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& credenciais) {
   net::HttpRequest pedido;
   pedido.method = "POST";
   pedido.url = std::string(config::REGISTRY_API_URL) + "/login";
   pedido.headers = headersLogin();
-  pedido.body = net::serialize(net::Json{{"login", config::REGISTRY_LOGIN}, {"senha", config::REGISTRY_PASSWORD}});
+  pedido.body = net::serialize(net::Json{{"login", credenciais.conta.login}, {"senha", credenciais.conta.senha}});
   // The status is not looked at: the body alone says whether we got a token.
   return tokenDa(net::parseJson(http.perform(pedido).body));
 }

@@ -1,4 +1,4 @@
-// The maker's customer registry: the login with our fixed account and the customer list.
+// The maker's customer registry: the login with the collector's own account and the customer list.
 #pragma once
 
 #include <stdexcept>
@@ -15,15 +15,26 @@ class TokenAusente : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// The registry user name and password of the command line.
-struct Credenciais {
-  std::string usuario;
+/// The collector's own registry account: the one every login sends.
+struct Conta {
+  std::string login;
   std::string senha;
 };
 
-/// Logs in with the compiled-in registry account (the credentials of the command line
-/// are accepted and not sent) and returns the answer's "token" unchanged, in whatever
-/// JSON type it came. RequestException, net::JsonError and TokenAusente reach the caller.
+/// The account compiled into the program.
+Conta contaCompilada();
+
+/// What a run hands the registry: the user name and password of the command line
+/// (accepted, never sent) and the account the login sends.
+struct Credenciais {
+  std::string usuario;
+  std::string senha;
+  Conta conta = contaCompilada();
+};
+
+/// Logs in with `credenciais.conta` (the user name and password of the command line are
+/// accepted and not sent) and returns the answer's "token" unchanged, in whatever JSON
+/// type it came. RequestException, net::JsonError and TokenAusente reach the caller.
 net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& credenciais);
 
 /// Fetches the customer list with the token and returns its body undecoded, whatever its

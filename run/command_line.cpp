@@ -27,22 +27,24 @@ constexpr std::array<Argumento, 8> ARGUMENTOS = {{
     {[](Configuracao& c) -> std::string& { return c.questDb.usuario; }, false},
     {[](Configuracao& c) -> std::string& { return c.questDb.senha; }, true},
 }};
+static_assert(NOMES_ARGUMENTOS.size() == ARGUMENTOS.size() + 1, "one name per argument after the mode");
 
 }  // namespace
 
-std::optional<LinhaComando> lerLinhaComando(int argc, const char* const* argv, const std::string& caBundle) {
+std::optional<LinhaComando> lerLinhaComando(int argc, const char* const* argv) {
   const int quantidade = argc - 1;
   if (quantidade != 1 && quantidade != ARGUMENTOS_COMPLETOS) return std::nullopt;
   LinhaComando linha{argv[0], argv[1], {argv + 2, argv + argc}, std::nullopt};
-  if (quantidade == ARGUMENTOS_COMPLETOS) {
-    Configuracao configuracao;
-    for (std::size_t i = 0; i < ARGUMENTOS.size(); ++i) ARGUMENTOS[i].campo(configuracao) = linha.argumentos[i];
-    // Debug mode exactly when the last argument is the text "debug".
-    configuracao.modoDebug = linha.argumentos.back() == "debug";
-    configuracao.caBundle = caBundle;
-    linha.configuracao = std::move(configuracao);
-  }
+  if (quantidade == ARGUMENTOS_COMPLETOS) linha.configuracao = configuracaoDe(linha.argumentos);
   return linha;
+}
+
+Configuracao configuracaoDe(const std::vector<std::string>& argumentos) {
+  Configuracao configuracao;
+  for (std::size_t i = 0; i < ARGUMENTOS.size(); ++i) ARGUMENTOS[i].campo(configuracao) = argumentos[i];
+  // Debug mode exactly when the last argument is the text "debug".
+  configuracao.modoDebug = argumentos.back() == "debug";
+  return configuracao;
 }
 
 void ocultarSenhas(int argc, char** argv) {

@@ -1,9 +1,11 @@
 // The command line, read once at start-up into a value that the run hands down.
 #pragma once
 
+#include <array>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "discovery/discovery.hpp"
@@ -14,7 +16,7 @@ struct LinhaComando {
   std::string nomeInvocacao;            // argv[0], exactly as passed
   std::string mode;
   std::vector<std::string> argumentos;  // the nine after the mode, as given; none in the mode-only form
-  std::optional<discovery::Configuracao> configuracao;  // only from the full form
+  std::optional<discovery::Configuracao> configuracao;  // from the full form or the configuration file
 };
 
 /// Raised when a mode needs the full command line and was given the mode alone.
@@ -23,9 +25,16 @@ class LinhaComandoIncompleta : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// Reads exactly 1 or 10 arguments after the program name, else nullopt. `caBundle` is
-/// the trust store the run will use.
-std::optional<LinhaComando> lerLinhaComando(int argc, const char* const* argv, const std::string& caBundle);
+/// The names the configuration file gives the nine arguments after the mode, in their order.
+inline constexpr std::array<std::string_view, 9> NOMES_ARGUMENTOS = {
+    "ZABBIX_USER",  "ZABBIX_PASSWORD", "REGISTRY_USER",    "REGISTRY_PASSWORD", "QUESTDB_HOST",
+    "QUESTDB_PORT", "QUESTDB_USER",    "QUESTDB_PASSWORD", "DEBUG_SWITCH"};
+
+/// Reads exactly 1 or 10 arguments after the program name, else nullopt.
+std::optional<LinhaComando> lerLinhaComando(int argc, const char* const* argv);
+
+/// The run's settings from the nine arguments after the mode, in the command line's order.
+discovery::Configuracao configuracaoDe(const std::vector<std::string>& argumentos);
 
 /// Overwrites the password arguments in the process's own argument memory so that
 /// ps and /proc/PID/cmdline stop showing them.

@@ -11,11 +11,14 @@
 #include "base/exit_status.hpp"
 #include "base/failure.hpp"
 #include "net/http.hpp"
+#include "run/conf_file.hpp"
 #include "run/config.hpp"
+#include "run/environment.hpp"
 #include "run/health.hpp"
 #include "run/launch.hpp"
 #include "run/report.hpp"
 #include "run/version.hpp"
+#include "store/store.hpp"
 
 namespace run {
 
@@ -44,15 +47,52 @@ const discovery::Configuracao& exigirConfiguracao(const LinhaComando& linha) {
   return *linha.configuracao;
 }
 
-// The operator's PEM bundle, as OpenSSL's own tools take it, or the compiled-in store.
-std::string caBundle() {
-  const char* pedido = std::getenv("SSL_CERT_FILE");
-  return pedido && *pedido ? pedido : config::CA_BUNDLE;
+// Only the discovery from the mode alone reads the file: a full command line stays as it is.
+bool usaArquivo(const LinhaComando& linha) {
+  return linha.argumentos.empty() && linha.mode == "descobertaPPPoE" && caminhoConfiguracao();
 }
 
-std::string caminhoSaude() {
-  const char* caminho = std::getenv("COLETOR_METRICS_FILE");
-  return caminho ? caminho : "";
+// The file's optional names reach the environment before anything reads it: libcurl its
+// proxies, the trust store and the health file their paths. No thread exists yet.
+void lerDoArquivo(LinhaComando& linha) {
+  const ArquivoConfiguracao arquivo = lerArquivoConfiguracao(*caminhoConfiguracao());
+  for (const auto& [nome, valor] : arquivo.ambiente) ::setenv(nome.c_str(), valor.c_str(), 1);
+  linha.configuracao = configuracaoDe(arquivo.argumentos);
+  if (arquivo.conta) linha.configuracao->registro.conta = *arquivo.conta;
+}
+
+// A QuestDB host or port that would change the meaning of the ingestion's address: refused
+// before any request, like a wrong command line.
+std::optional<std::string> enderecoRecusado(const LinhaComando& linha) {
+  if (linha.mode != "descobertaPPPoE" || !linha.configuracao || linha.configuracao->modoDebug) return std::nullopt;
+  return store::enderecoInvalido(linha.configuracao->questDb);
+}
+
+Desfecho desfechoDe(const LinhaComando& linha, int status) {
+  if (linha.mode != "descobertaPPPoE") return Desfecho::outroModo;
+  if (status == base::STATUS_FAILURE) return Desfecho::ingestaoRecusada;
+  return linha.configuracao && linha.configuracao->modoDebug ? Desfecho::relatorio : Desfecho::armazenado;
+}
+
+int executarModo(const LinhaComando& linha, Saude& saude) {
+  try {
+    const net::CurlGlobal curl;  // before any thread starts
+    int status;
+    {
+      auto guarda = base::runtime_limiter(config::RUNTIME_LIMIT_SECONDS, [&saude] {
+        saude.registrar(Desfecho::tempoEsgotado, statusFinal(base::STATUS_OK));
+      });
+      status = statusFinal(despachar(linha, saude.totais()));
+    }
+    saude.registrar(desfechoDe(linha, status), status);
+    return status;
+  } catch (const base::TimeoutException& expirou) {
+    encerrarPorTempo(expirou, saude);
+  } catch (...) {
+    base::console::errorLine(relatorioFalha(std::current_exception()));
+    saude.registrar(Desfecho::falhou, base::STATUS_FAILURE);
+    return base::STATUS_FAILURE;
+  }
 }
 
 }  // namespace
@@ -78,39 +118,32 @@ int despachar(const LinhaComando& linha, discovery::Totais& totais) {
 
 int executar(int argc, char** argv) {
   base::console::prepareDescriptors();
+  if (erroPadraoNoJornal()) base::console::useJournalLevels();
   std::signal(SIGPIPE, SIG_IGN);
+  auto linhaComando = lerLinhaComando(argc, argv);
+  ocultarSenhas(argc, argv);
+  if (linhaComando && usaArquivo(*linhaComando)) {
+    try {
+      lerDoArquivo(*linhaComando);
+    } catch (const ConfiguracaoInvalida& invalida) {
+      base::console::errorLine("Erro: " + std::string(invalida.what()));
+      Saude(caminhoSaude()).registrar(Desfecho::linhaComando, base::STATUS_CONFIG);
+      return base::STATUS_CONFIG;
+    }
+  }
   Saude saude(caminhoSaude());
-  const auto linhaComando = lerLinhaComando(argc, argv, caBundle());
   if (!linhaComando) {
     base::console::line(mensagemFatal());
     saude.registrar(Desfecho::linhaComando, base::STATUS_FAILURE);
     return base::STATUS_FAILURE;
   }
-  ocultarSenhas(argc, argv);
-  const bool descoberta = linhaComando->mode == "descobertaPPPoE";
-  const bool debug = linhaComando->configuracao && linhaComando->configuracao->modoDebug;
-  try {
-    const net::CurlGlobal curl;  // before any thread starts
-    int status;
-    {
-      auto guarda = base::runtime_limiter(config::RUNTIME_LIMIT_SECONDS, [&saude] {
-        saude.registrar(Desfecho::tempoEsgotado, statusFinal(base::STATUS_OK));
-      });
-      status = statusFinal(despachar(*linhaComando, saude.totais()));
-    }
-    const Desfecho desfecho = !descoberta                           ? Desfecho::outroModo
-                              : status == base::STATUS_FAILURE     ? Desfecho::ingestaoRecusada
-                              : debug                              ? Desfecho::relatorio
-                                                                   : Desfecho::armazenado;
-    saude.registrar(desfecho, status);
-    return status;
-  } catch (const base::TimeoutException& expirou) {
-    encerrarPorTempo(expirou, saude);
-  } catch (...) {
-    base::console::errorLine(relatorioFalha(std::current_exception()));
-    saude.registrar(Desfecho::falhou, base::STATUS_FAILURE);
+  if (const auto motivo = enderecoRecusado(*linhaComando)) {
+    base::console::errorLine("Erro: " + *motivo);
+    saude.registrar(Desfecho::linhaComando, base::STATUS_FAILURE);
     return base::STATUS_FAILURE;
   }
+  if (linhaComando->configuracao) linhaComando->configuracao->caBundle = caBundle();
+  return executarModo(*linhaComando, saude);
 }
 
 }  // namespace run

@@ -5,10 +5,15 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "base/console.hpp"
+#include "base/constants.hpp"
 
 namespace run {
 
@@ -43,6 +48,20 @@ bool escreverTudo(int fd, const std::string& texto) {
   return true;
 }
 
+// Replaces the file in one step; 0, or the errno of the step that failed.
+int substituir(const std::string& caminho, const std::string& conteudo) {
+  std::string temporario = caminho + ".XXXXXX";
+  const int fd = ::mkstemp(temporario.data());
+  if (fd < 0) return errno;
+  int erro = 0;
+  // The collector of another user reads it; the run's own umask may be stricter.
+  if (::fchmod(fd, 0644) != 0 || !escreverTudo(fd, conteudo) || ::fsync(fd) != 0) erro = errno;
+  if (::close(fd) != 0 && erro == 0) erro = errno;
+  if (erro == 0 && ::rename(temporario.c_str(), caminho.c_str()) != 0) erro = errno;
+  if (erro != 0) ::unlink(temporario.c_str());
+  return erro;
+}
+
 }  // namespace
 
 Saude::Saude(std::string caminho) : caminho_(std::move(caminho)) {}
@@ -71,10 +90,11 @@ std::string Saude::texto(Desfecho desfecho, int status, std::optional<double> ul
           {{"", std::to_string(totais_.linhasGravadas)}});
   metrica(saida, "coletor_pppoe_run_rows_left_out", "Rows the last run left out: the table cannot hold them.",
           {{"", std::to_string(totais_.linhasDeixadasDeFora)}});
-  if (ultimoSucesso) {
-    metrica(saida, ULTIMO_SUCESSO, "When a run last stored its rows, in seconds since the epoch.",
-            {{"", numero(*ultimoSucesso)}});
-  }
+  // 0 until a first run stores: an alert on its age then fires for a collector that never stored.
+  metrica(saida, ULTIMO_SUCESSO, "When a run last stored its rows, in seconds since the epoch (0: never).",
+          {{"", numero(ultimoSucesso.value_or(0))}});
+  metrica(saida, "coletor_pppoe_build_info", "The build that wrote this file.",
+          {{"{version=\"" + std::string(base::VERSION) + "\"}", "1"}});
   return saida.str();
 }
 
@@ -86,14 +106,9 @@ void Saude::registrar(Desfecho desfecho, int status) {
     lido << anterior.rdbuf();
     ultimoSucesso = ultimoSucessoEm(lido.str());
   }
-  const std::string conteudo = texto(desfecho, status, ultimoSucesso);
-  std::string temporario = caminho_ + ".XXXXXX";
-  const int fd = ::mkstemp(temporario.data());
-  if (fd < 0) return;
-  // The collector of another user reads it; the run's own umask may be stricter.
-  const bool escrito = ::fchmod(fd, 0644) == 0 && escreverTudo(fd, conteudo) && ::fsync(fd) == 0;
-  if (::close(fd) != 0 || !escrito || ::rename(temporario.c_str(), caminho_.c_str()) != 0) {
-    ::unlink(temporario.c_str());
+  if (const int erro = substituir(caminho_, texto(desfecho, status, ultimoSucesso))) {
+    base::console::warningLine("Aviso: não foi possível escrever o arquivo de saúde " + caminho_ + ": " +
+                               std::strerror(erro));
   }
 }
 

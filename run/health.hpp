@@ -17,7 +17,7 @@ enum class Desfecho {
   falhou,            // a failure no step handled
   ingestaoRecusada,  // an "Erro: " line: the rows were not stored
   tempoEsgotado,     // the run-time limit struck
-  linhaComando,      // the wrong number of arguments
+  linhaComando,      // the wrong number of arguments, a configuration file or a QuestDB address refused
   outroModo,         // version, launch_ or an unknown mode
 };
 
@@ -29,8 +29,8 @@ class Saude {
   discovery::Totais& totais() { return totais_; }
 
   /// Writes the file in one step (a temporary file in the same folder, then renamed), so
-  /// that a reader never sees half of it. A file that cannot be written is left as it was:
-  /// the run's own output and status never depend on it.
+  /// that a reader never sees half of it. A file that cannot be written is left as it was,
+  /// with one "Aviso: " line on stderr: the run's stdout and status never depend on it.
   void registrar(Desfecho desfecho, int status);
 
   /// The file's text; `ultimoSucesso` carries over from the previous file unless this run stored.

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the sandbox need (Debian 12, as root).
+# Installs everything the build, the tests and the sandbox need (Debian 12, as root); the
+# Debian 13 roots of the package test and of the Zabbix 7.0 peer are made with debootstrap.
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
   maven openjdk-17-jre-headless
   clang libclang-rt-14-dev valgrind
   python3 python3-pip python3-hypothesis
+  debootstrap
 )
 
 missing=()

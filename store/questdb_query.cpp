@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "base/console.hpp"
+#include "net/status.hpp"
 
 namespace store {
 
@@ -27,8 +28,13 @@ net::Json consultarQuestDb(net::HttpClient& http, const AcessoQuestDb& questDb, 
     base::console::line("Error: " + std::string(e.what()));
     return nullptr;
   }
-  // Decoded outside the handler: a body that is not JSON is the caller's business.
-  return net::parseJson(resposta->body);
+  // Decoded outside the handler: a body that is not JSON is the caller's business. Its
+  // status says why to an operator (401: a wrong password; 502: a proxy in between).
+  try {
+    return net::parseJson(resposta->body);
+  } catch (const net::JsonError& e) {
+    throw net::JsonError(net::statusText(resposta->status) + ": " + e.what());
+  }
 }
 
 }  // namespace store

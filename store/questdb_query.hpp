@@ -18,7 +18,7 @@ struct AcessoQuestDb {
 
 /// Runs one statement through GET http://<host>/exec with the credentials and returns the
 /// decoded answer, whatever its status. A transport failure prints "Error: " + its message
-/// and gives null; a body that is not JSON throws net::JsonError.
+/// and gives null; a body that is not JSON throws net::JsonError naming the answer's status.
 net::Json consultarQuestDb(net::HttpClient& http, const AcessoQuestDb& questDb, const std::string& sqlQuery);
 
 }  // namespace store

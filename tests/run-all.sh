@@ -68,6 +68,8 @@ python3 -m pytest -q tests -p no:cacheprovider
 
 echo "== Debian package"
 bash tests/package/test_package.sh
+echo "== Debian package on Debian 13"
+bash tests/package/test_package.sh --release 13
 
 echo "== sanitizers (address, undefined)"
 build build-asan -DCOLETOR_SANITIZE=ON

@@ -116,7 +116,8 @@ def test_wrong_credentials_end_the_run_with_status_1_and_nothing_stored(coletor,
     done = run(coletor, *args(qdb_host=HOST, qdb_port=PORT)[:8], "errada", "normal")
     # QuestDB refuses the column query with a plain-text 401: an answer that is not JSON.
     assert (done.returncode, done.stdout) == (1, b"")
-    assert done.stderr.decode().startswith("coletor-pppoe: falha não tratada em sendQuestDB: resposta que não é JSON: ")
+    assert done.stderr.decode().startswith("coletor-pppoe: falha não tratada em sendQuestDB: resposta que não é JSON: "
+                                           "HTTP 401 Unauthorized: invalid JSON: ")
     assert "error" in sql("select count() from pppoeClientes")
 
 

@@ -1,5 +1,6 @@
 """What a run's environment changes: the health file every kind of ending writes, the trust
 store an operator names, the proxies every request goes through."""
+import json
 import os
 import re
 import shutil
@@ -20,8 +21,8 @@ TIME = r"\d+\.\d{3}"
 NAMES = ["stored", "report", "failed", "ingestion_failed", "time_limit", "command_line", "other_mode"]
 
 
-def health(outcome: str, status: int, customers=None, rows=0, success=None, left_out=0) -> list:
-    """The file's lines, whole; `success` the last success time as a pattern, None when absent."""
+def health(outcome: str, status: int, customers=None, rows=0, success=r"0\.000", left_out=0) -> list:
+    """The file's lines, whole; `success` the last success time as a pattern."""
     code = NAMES.index(outcome)
     def gauge(name, help_, samples):
         return [f"# HELP coletor_pppoe_{name} {help_}", f"# TYPE coletor_pppoe_{name} gauge"] + samples
@@ -39,10 +40,9 @@ def health(outcome: str, status: int, customers=None, rows=0, success=None, left
     lines += gauge("run_rows_written", "Rows the last run stored in QuestDB.", [f"coletor_pppoe_run_rows_written {rows}"])
     lines += gauge("run_rows_left_out", "Rows the last run left out: the table cannot hold them.",
                    [f"coletor_pppoe_run_rows_left_out {left_out}"])
-    if success is not None:
-        lines += gauge("last_success_time_seconds", "When a run last stored its rows, in seconds since the epoch.",
-                       [re.compile(f"coletor_pppoe_last_success_time_seconds {success}")])
-    return lines
+    lines += gauge("last_success_time_seconds", "When a run last stored its rows, in seconds since the epoch (0: never).",
+                   [re.compile(f"coletor_pppoe_last_success_time_seconds {success}")])
+    return lines + gauge("build_info", "The build that wrote this file.", ['coletor_pppoe_build_info{version="1.0.4"} 1'])
 
 
 def matches(text: str, expected: list) -> bool:
@@ -66,7 +66,7 @@ CASES = {
     "stored": (args(), 204, 0, health("stored", 0, (1, 2), 2, TIME, left_out=1)),
     "report": (args("debug"), 204, 0, health("report", 0, (1, 2), 0, "7.000")),
     "ingestion-refused": (args(), 400, 1, health("ingestion_failed", 1, (1, 2), 0, "7.000", left_out=1)),
-    "bad-port": (args(qdb_port="x"), 204, 1, health("ingestion_failed", 1, None, 0, "7.000")),
+    "bad-port": (args(qdb_port="x"), 204, 1, health("command_line", 1, None, 0, "7.000")),
     "mode-alone": (["descobertaPPPoE"], 204, 1, health("failed", 1, None, 0, "7.000")),
     "argument-count": (["version", "x"], 204, 1, health("command_line", 1, None, 0, "7.000")),
     "version": (["version"], 204, 0, health("other_mode", 0, None, 0, "7.000")),
@@ -94,9 +94,20 @@ def test_the_time_limit_writes_the_health_file_too(coletor_limite_curto, registr
     assert matches(path.read_text(), health("time_limit", 0)), path.read_text()
 
 
-def test_a_health_file_that_cannot_be_written_changes_nothing(coletor_padrao):
-    done = run(coletor_padrao, "version", env=dict(os.environ, COLETOR_METRICS_FILE="/nonexistent/h.prom"))
-    assert done.returncode == 0 and done.stderr == b"" and done.stdout.endswith(b"  1.0.4\n")
+@pytest.mark.parametrize("journal", [False, True], ids=["elsewhere", "journal"])
+def test_a_health_file_that_cannot_be_written_is_one_warning_and_changes_nothing_else(coletor_padrao, tmp_path, journal):
+    """Stderr lines take the journal's level prefix only when stderr is the stream JOURNAL_STREAM names."""
+    error, warning = ("<3>", "<4>") if journal else ("", "")
+    with open(tmp_path / "err", "w+b") as err:
+        named = os.fstat(err.fileno() if journal else 0)
+        env = dict(os.environ, COLETOR_METRICS_FILE="/nonexistent/h.prom", JOURNAL_STREAM=f"{named.st_dev}:{named.st_ino}")
+        done = subprocess.run([str(coletor_padrao), "descobertaPPPoE"], env=env, stdout=subprocess.PIPE, stderr=err)
+        err.seek(0)
+        assert err.read().decode() == (
+            f"{error}coletor-pppoe: falha não tratada em descobertaPPPoE: linha de comando incompleta: o modo exige a "
+            "linha de comando completa (dez argumentos)\n"
+            f"{warning}Aviso: não foi possível escrever o arquivo de saúde /nonexistent/h.prom: No such file or directory\n")
+    assert (done.returncode, done.stdout) == (1, b"")
 
 
 def test_ssl_cert_file_names_the_store_trusted_instead_of_the_compiled_in_one(coletor, registro, pki, tmp_path):
@@ -136,17 +147,52 @@ def proxy(tmp_path):
     process.wait(timeout=10)
 
 
-def test_a_whole_run_goes_through_the_proxies_of_its_environment(coletor, registro, pki, proxy):
+def conf_file(path, argv, extra=""):
+    """The configuration file of a full command line `argv`, plus `extra` lines."""
+    names = ["ZABBIX_USER", "ZABBIX_PASSWORD", "REGISTRY_USER", "REGISTRY_PASSWORD", "QUESTDB_HOST", "QUESTDB_PORT",
+             "QUESTDB_USER", "QUESTDB_PASSWORD", "DEBUG_SWITCH"]
+    path.write_text("".join(f"{n}={v}\n" for n, v in zip(names, argv[1:])) + extra)
+    return str(path)
+
+
+@pytest.mark.parametrize("source", ["environment", "file"])
+def test_a_whole_run_goes_through_the_proxies_of_its_environment(coletor, registro, pki, proxy, tmp_path, source):
+    """Also when they, and the registry account, come from the file COLETOR_CONFIG names."""
     url, log = proxy
     with Peer(ZabbixFake(lastvalue="5")) as front, QuestDbPeers(QuestDbFake(), pki) as qdb:
-        registro(RegistryFake(customers=[customer("Alfa", 1, "P", front.url)]))
+        registry = registro(RegistryFake(customers=[customer("Alfa", 1, "P", front.url)]))
         env = {k: v for k, v in os.environ.items() if k.lower() not in ("no_proxy", "http_proxy", "https_proxy")}
-        done = run(coletor, *args(), env=dict(env, https_proxy=url, http_proxy=url))
+        if source == "file":
+            conf = conf_file(tmp_path / "c.conf", args(), f"https_proxy={url}\nhttp_proxy={url}\n"
+                             "COLLECTOR_ACCOUNT_LOGIN=outra\nCOLLECTOR_ACCOUNT_PASSWORD=s3 nha\n")
+            done = run(coletor, "descobertaPPPoE", env=dict(env, COLETOR_CONFIG=conf))
+        else:
+            done = run(coletor, *args(), env=dict(env, https_proxy=url, http_proxy=url))
         lines = qdb.lines()
     assert (done.returncode, done.stdout, done.stderr) == (0, b"OK\n", b""), done.stderr
+    account = ("outra", "s3 nha") if source == "file" else ("coletor_auto", "580@virar")
+    assert json.loads(registry.requests[0].body) == {"login": account[0], "senha": account[1]}
     assert len(lines) == 1 and lines[0].startswith("pppoeClientes,nome=Alfa,parceiro=P numero=1i,status=1i,pppoe=5i,")
     seen = log.read_text()
     # TLS through CONNECT (registry, ingestion); plain HTTP forwarded (the front end, QuestDB's SQL on port 80)
     for wanted in (r"CONNECT 127\.0\.0\.1:18443", rf"CONNECT {re.escape(qdb.ingest.host)}:{qdb.ingest.port}",
                    rf"POST http://127\.0\.0\.1:{front.port}/api_jsonrpc\.php", rf"GET http://{re.escape(qdb.sql.host)}/exec"):
         assert re.search(wanted, seen), (wanted, seen)
+
+
+def test_a_configuration_file_that_cannot_be_used_ends_the_run_with_status_78(coletor, registro, tmp_path):
+    """One line naming the file and line, nothing contacted, the health file told; the full
+    command line does not read the file."""
+    peer = registro(RegistryFake())
+    health_file = tmp_path / "h.prom"
+    broken = conf_file(tmp_path / "dos.conf", args())
+    (tmp_path / "dos.conf").write_bytes((tmp_path / "dos.conf").read_bytes().replace(b"\n", b"\r\n"))
+    env = dict(os.environ, COLETOR_METRICS_FILE=str(health_file))
+    for conf, line in ((broken, f"{broken}:1: retorno de carro na linha (salvo com finais de linha do DOS?)"),
+                       (str(tmp_path / "none"), f"não foi possível ler o arquivo de configuração {tmp_path / 'none'}: "
+                                                "No such file or directory")):
+        done = run(coletor, "descobertaPPPoE", env=dict(env, COLETOR_CONFIG=conf))
+        assert (done.returncode, done.stdout, done.stderr.decode()) == (78, b"", f"Erro: {line}\n")
+        assert matches(health_file.read_text(), health("command_line", 78)), health_file.read_text()
+    assert peer.requests == []
+    assert run(coletor, *args("debug"), env=dict(env, COLETOR_CONFIG=broken)).returncode == 0

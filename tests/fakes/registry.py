@@ -20,9 +20,12 @@ class RegistryFake:
     token: object = TOKEN
     login_answer: Action | None = None                 # replaces the normal login answer
     list_answer: Action | None = None                  # replaces the normal list answer
+    account: tuple | None = None                       # (login, senha) the login must carry
 
     def __call__(self, request: Request) -> Action:
         if request.path.endswith("/login"):
+            if self.account and json.loads(request.body) != dict(zip(("login", "senha"), self.account)):
+                return Answer(status=401, body='{"erro": "conta inválida"}')
             return self.login_answer or Answer(body=json.dumps({"token": self.token, "nome": "coletor"}))
         if request.path.endswith("/acessos"):
             if self.list_answer:

@@ -46,7 +46,8 @@ TRANSPORT = Raw(b"")
 TRANSPORT_LINE = "Error: Empty reply from server"
 NOT_JSON = Answer(status=502, body="<html><body>502 Bad Gateway</body></html>", content_type="text/html")
 NOT_JSON_FAILURE = unhandled("sendQuestDB", "resposta que não é JSON",
-                             re.compile(r"invalid JSON: \[json\.exception\.parse_error\.101\] parse error at line 1, "
+                             re.compile(r"HTTP 502 Bad Gateway: invalid JSON: \[json\.exception\.parse_error\.101\] "
+                                        r"parse error at line 1, "
                                         r"column 1: syntax error while parsing value - invalid literal; "
                                         r"last read: '<'"))
 SQL_ERROR_BODY = {"query": "x", "error": "permission denied", "position": 0}

@@ -148,6 +148,8 @@ def test_a_bundle_that_cannot_be_read_fails_each_handshake_and_says_which(probe,
             outcome = probe(url=peer.url + "/login", ca=str(bundle))
             assert outcome["error"] == "RequestException" and outcome["transient"] is False
             assert outcome["message"].startswith(f"error setting certificate verify locations:  CAfile: {bundle} CApath: none")
+            # The system's reason tells a missing bundle from an unreadable one.
+            assert outcome["message"].endswith("system lib: No such file or directory)") == (bundle.name == "missing.pem")
         plain = probe(url=peer.url.replace("https", "http") + "/login", ca=str(tmp_path / "missing.pem"))
     assert peer.requests == [] and plain["error"] == "RequestException"
 

@@ -35,13 +35,7 @@ CHROOT_PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 log() { printf 'zabbix7-peer: %s\n' "$*" >&2; }
 die() { log "error: $*"; exit 1; }
 
-mirror() {
-  local uri=
-  if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
-    uri=$(awk '/^URIs:/ && $2 ~ /\/debian\/?$/ { print $2; exit }' /etc/apt/sources.list.d/debian.sources)
-  fi
-  echo "${ZABBIX7_PEER_MIRROR:-${uri:-http://deb.debian.org/debian}}"
-}
+mirror() { echo "${ZABBIX7_PEER_MIRROR:-$(bash "$HERE/mirror.sh")}"; }
 
 # Runs a command in the root, as root or as USER, with a clean environment.
 in_root() {

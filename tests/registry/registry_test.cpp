@@ -63,6 +63,10 @@ TEST(ObterTokenSistemaTQ, SendsTheFixedAccountWhateverTheArguments) {
     EXPECT_FALSE(pedido.basic);
     EXPECT_FALSE(pedido.idleTimeout);  // only the run's own limit bounds it
   }
+  FakeHttp http;
+  http.respond(200, R"({"token": "t"})");
+  registry::obterTokenSistemaTQ(http, {"u", "s", {"do-arquivo", "s\"enha"}});
+  EXPECT_EQ(http.requests()[0].body, R"({"login": "do-arquivo", "senha": "s\"enha"})");
 }
 
 TEST(ObterTokenSistemaTQ, ReturnsTheTokenUnchangedWhateverTheStatus) {

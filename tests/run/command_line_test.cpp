@@ -14,10 +14,10 @@ std::vector<const char*> argumentos(std::initializer_list<const char*> lista) { 
 TEST(LerLinhaComando, AcceptsOnlyOneOrTenArguments) {
   for (int quantidade : {0, 2, 9, 11}) {
     std::vector<const char*> argv(static_cast<size_t>(quantidade) + 1, "x");
-    EXPECT_FALSE(run::lerLinhaComando(static_cast<int>(argv.size()), argv.data(), "")) << quantidade;
+    EXPECT_FALSE(run::lerLinhaComando(static_cast<int>(argv.size()), argv.data())) << quantidade;
   }
   auto so = argumentos({"prog", "version"});
-  auto lida = run::lerLinhaComando(2, so.data(), "");
+  auto lida = run::lerLinhaComando(2, so.data());
   ASSERT_TRUE(lida);
   EXPECT_EQ(lida->mode, "version");
   EXPECT_TRUE(lida->argumentos.empty());
@@ -26,7 +26,7 @@ TEST(LerLinhaComando, AcceptsOnlyOneOrTenArguments) {
 
 TEST(LerLinhaComando, TakesTheFullFormInItsPositions) {
   auto argv = argumentos({"./c", "m", "uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"});
-  auto lida = run::lerLinhaComando(11, argv.data(), "/ca.pem");
+  auto lida = run::lerLinhaComando(11, argv.data());
   ASSERT_TRUE(lida && lida->configuracao);
   EXPECT_EQ(lida->nomeInvocacao, "./c");
   EXPECT_EQ(lida->argumentos, (std::vector<std::string>{"uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"}));
@@ -36,14 +36,13 @@ TEST(LerLinhaComando, TakesTheFullFormInItsPositions) {
   EXPECT_EQ(std::tie(c.questDb.host, c.questDb.porta, c.questDb.usuario, c.questDb.senha),
             std::tie("ip", "port", "uq", "sq"));
   EXPECT_TRUE(c.modoDebug);
-  EXPECT_EQ(c.caBundle, "/ca.pem");
 }
 
 TEST(LerLinhaComando, DebugModeIsOnOnlyForTheExactWord) {
   const std::pair<const char*, bool> casos[] = {{"debug", true}, {"Debug", false}, {"debug ", false}, {"", false}, {"DEBUG", false}};
   for (const auto& [ultimo, ligado] : casos) {
     auto argv = argumentos({"c", "m", "", "", "", "", "", "", "", "", ultimo});
-    EXPECT_EQ(run::lerLinhaComando(11, argv.data(), "")->configuracao->modoDebug, ligado) << '"' << ultimo << '"';
+    EXPECT_EQ(run::lerLinhaComando(11, argv.data())->configuracao->modoDebug, ligado) << '"' << ultimo << '"';
   }
 }
 

@@ -61,12 +61,20 @@ TEST_F(ConsultarQuestDb, PrintsTheTransportFailureAndAnswersNull) {
   EXPECT_TRUE(resposta.is_null());
 }
 
-TEST_F(ConsultarQuestDb, PassesABodyThatIsNotJsonOnWithoutPrinting) {
-  for (const char* corpo : {"", "Unauthorized\r\n", "<html><body>502 Bad Gateway</body></html>"}) {
-    http.respond(401, corpo);
+TEST_F(ConsultarQuestDb, PassesABodyThatIsNotJsonOnWithoutPrintingAndNamesItsStatus) {
+  const std::pair<long, const char*> casos[] = {
+      {401, ""}, {401, "Unauthorized\r\n"}, {502, "<html><body>502 Bad Gateway</body></html>"}, {299, "x"}};
+  const char* status[] = {"HTTP 401 Unauthorized: ", "HTTP 401 Unauthorized: ", "HTTP 502 Bad Gateway: ", "HTTP 299: "};
+  for (std::size_t i = 0; i < std::size(casos); ++i) {
+    http.respond(casos[i].first, casos[i].second);
     CaptureStdout();
-    EXPECT_THROW(store::consultarQuestDb(http, em("h"), "SELECT 1"), net::JsonError) << corpo;
-    EXPECT_EQ(GetCapturedStdout(), "") << corpo;
+    try {
+      store::consultarQuestDb(http, em("h"), "SELECT 1");
+      ADD_FAILURE() << casos[i].second;
+    } catch (const net::JsonError& e) {
+      EXPECT_TRUE(std::string(e.what()).starts_with(std::string(status[i]) + "invalid JSON: ")) << e.what();
+    }
+    EXPECT_EQ(GetCapturedStdout(), "") << casos[i].second;
   }
 }
 
