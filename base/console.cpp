@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <string>
 
 namespace base::console {
@@ -12,6 +13,8 @@ namespace base::console {
 namespace {
 
 std::atomic<bool> g_outputFailed{false};
+// Held around every write to stdout or stderr, and by nothing else.
+std::timed_mutex g_writing;
 
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -25,12 +28,17 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
+void writeLocked(int fd, std::string_view data) {
+  std::lock_guard<std::timed_mutex> lock(g_writing);
+  if (!writeAll(fd, data) && fd == STDOUT_FILENO) g_outputFailed = true;
+}
+
 void writeLine(int fd, std::string_view text) {
   std::string whole;
   whole.reserve(text.size() + 1);
   whole.append(text);
   whole.push_back('\n');
-  if (!writeAll(fd, whole) && fd == STDOUT_FILENO) g_outputFailed = true;
+  writeLocked(fd, whole);
 }
 
 }  // namespace
@@ -39,9 +47,7 @@ void line(std::string_view text) { writeLine(STDOUT_FILENO, text); }
 
 void errorLine(std::string_view text) { writeLine(STDERR_FILENO, text); }
 
-void block(std::string_view text) {
-  if (!writeAll(STDOUT_FILENO, text)) g_outputFailed = true;
-}
+void block(std::string_view text) { writeLocked(STDOUT_FILENO, text); }
 
 bool outputFailed() { return g_outputFailed; }
 

@@ -1,4 +1,5 @@
-// Whole-line output. Workers print concurrently, so every line goes out in one write.
+// Whole-line output. Workers print concurrently: one lock keeps each line whole, whatever
+// its length (a pipe takes a write whole only up to PIPE_BUF).
 #pragma once
 
 #include <string_view>

@@ -8,15 +8,16 @@ customer's task, and so the run, with status 1 and nothing stored.
 """
 from __future__ import annotations
 
+import itertools
 import json
-import subprocess
 import re
+import subprocess
 from dataclasses import dataclass, field
 
 import pytest
 
-from faults.conftest import (RED, RESET, SLOW, TIMEOUT_LINE, YELLOW, args, expect, record_line, registry_listing,
-                             report_lines, row, rows_match, run, unhandled)
+from faults.conftest import (RED, RESET, SLOW, TIMEOUT_LINE, YELLOW, args, expect, record_line,
+                             registry_listing, report_lines, row, rows_match, run, unhandled)
 from faults.stand_ins import (BadGzip, Big, FaultPeer, FaultyZabbix, MuteListener, Reset, SilentUntilHangup,
                               free_port, rpc, rpc_method)
 from fakes.peer import Answer, Drip, Endless, Raw, ResetMidBody
@@ -438,3 +439,24 @@ def test_a_pool_thread_that_cannot_start_ends_the_run_as_a_failure_after_the_oth
     assert re.fullmatch(r"coletor-pppoe: falha não tratada: erro do sistema: não foi possível iniciar "
                         r"a thread 3 de 4 do pool: Resource temporarily unavailable\n", done.stderr.decode()), done.stderr
     assert qdb.untouched()
+
+
+def long_logout_lines(customers: int, size: int = 60000):
+    """A front end whose every logout is unconfirmed, each with a body of its own of `size`
+    bytes, and the registry listing `customers` customers on it; returns (peer, the lines)."""
+    serial = itertools.count()
+    peer = FaultPeer(Script(user_logout=lambda _r: body(f"{next(serial):03d}" + "x" * size, 500))).__enter__()
+    lines = [LOGOUT_LINE.format(url=peer.url, body=f"{n:03d}" + "x" * size) for n in range(customers)]
+    return peer, lines
+
+
+def test_long_lines_of_different_workers_never_mix(coletor, registro, questdb):
+    peer, lines = long_logout_lines(40)
+    try:
+        registro(registry_listing([customer(f"C{n}", n, "P", peer.url) for n in range(40)]))
+        questdb()
+        done = run(coletor, *args())
+    finally:
+        peer.stop()
+    assert (done.status, done.err) == (0, [""])
+    assert sorted(done.out) == sorted(lines + ["OK", ""])
