@@ -1,6 +1,7 @@
 #include "base/console.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +12,8 @@
 namespace base::console {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> g_outputFailed{false};
 // Held around every write to stdout or stderr, and by nothing else.
@@ -41,6 +44,16 @@ void writeLine(int fd, std::string_view text) {
   writeLocked(fd, whole);
 }
 
+// Waits until stdout has room, at most until `until`.
+bool roomBy(Clock::time_point until) {
+  for (;;) {
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    const int ready = ::poll(&out, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
+    if (ready >= 0 || errno != EINTR) return ready > 0;
+  }
+}
+
 }  // namespace
 
 void line(std::string_view text) { writeLine(STDOUT_FILENO, text); }
@@ -48,6 +61,16 @@ void line(std::string_view text) { writeLine(STDOUT_FILENO, text); }
 void errorLine(std::string_view text) { writeLine(STDERR_FILENO, text); }
 
 void block(std::string_view text) { writeLocked(STDOUT_FILENO, text); }
+
+bool lineWithin(std::string_view text, std::chrono::milliseconds patience) {
+  const auto until = Clock::now() + patience;
+  std::unique_lock<std::timed_mutex> lock(g_writing, until);
+  // Once poll finds room (a free page of a pipe), a line shorter than PIPE_BUF goes in whole.
+  if (!lock.owns_lock() || !roomBy(until)) return false;
+  if (writeAll(STDOUT_FILENO, std::string(text) + '\n')) return true;
+  g_outputFailed = true;
+  return false;
+}
 
 bool outputFailed() { return g_outputFailed; }
 

@@ -10,19 +10,22 @@ from __future__ import annotations
 
 import itertools
 import json
+import os
 import re
 import subprocess
+import time
 from dataclasses import dataclass, field
 
 import pytest
 
-from faults.conftest import (RED, RESET, SLOW, TIMEOUT_LINE, YELLOW, args, expect, record_line,
+from faults.conftest import (RED, RESET, SANITIZER_ENV, SLOW, TIMEOUT_LINE, YELLOW, args, expect, record_line,
                              registry_listing, report_lines, row, rows_match, run, unhandled)
 from faults.stand_ins import (BadGzip, Big, FaultPeer, FaultyZabbix, MuteListener, Reset, SilentUntilHangup,
                               free_port, rpc, rpc_method)
 from fakes.peer import Answer, Drip, Endless, Raw, ResetMidBody
 from fakes.registry import customer
 from fakes.zabbix import ZabbixFake
+from local_time import tz_at
 
 LOGIN, ITEM, LOGOUT = "user.login", "item.get", "user.logout"
 ALL = [LOGIN, ITEM, LOGOUT]
@@ -460,3 +463,37 @@ def test_long_lines_of_different_workers_never_mix(coletor, registro, questdb):
         peer.stop()
     assert (done.status, done.err) == (0, [""])
     assert sorted(done.out) == sorted(lines + ["OK", ""])
+
+
+@pytest.mark.parametrize("mode", ["normal", "debug"])
+def test_a_stdout_nobody_reads_cannot_keep_the_run_past_its_limit(coletor_limite_curto, registro, questdb, tmp_path,
+                                                                  mode):
+    """normal: the workers' long logout lines fill the pipe and block them; debug: the report
+    of long names blocks the main thread, and the limit's watchdog ends the run."""
+    if mode == "normal":
+        peer, _ = long_logout_lines(40)
+        names = [f"C{n}" for n in range(40)]
+    else:
+        peer = FaultPeer(Script()).__enter__()
+        names = [f"C{n}" + "n" * 3000 for n in range(40)]
+    health = tmp_path / "health.prom"
+    env = dict(os.environ, TZ=tz_at(12, 0), COLETOR_METRICS_FILE=str(health), **SANITIZER_ENV)
+    try:
+        registro(registry_listing([customer(name, n, "P", peer.url) for n, name in enumerate(names)]))
+        questdb()
+        start = time.monotonic()
+        # stdout is a pipe nobody reads until the process has ended
+        process = subprocess.Popen([str(coletor_limite_curto), *args(last=mode)], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=env)
+        try:
+            status = process.wait(timeout=30)
+        finally:
+            process.kill()
+            took = time.monotonic() - start
+            err = process.communicate()[1]
+    finally:
+        peer.stop()
+    assert (status, err) == (0, b"")
+    assert 3.0 <= took < (12.0 if SLOW else 8.0)
+    written = health.read_text().splitlines()
+    assert 'coletor_pppoe_run_outcome{outcome="time_limit"} 4' in written and "coletor_pppoe_run_exit_status 0" in written
