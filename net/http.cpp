@@ -283,6 +283,9 @@ struct CurlClient::Impl {
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     set(CURLOPT_SSL_CTX_FUNCTION, useTrustStore);
     set(CURLOPT_SSL_CTX_DATA, trust.get());
+    // A transfer given up on while a name is still being resolved does not wait for the
+    // resolver's thread, which ends on its own when the system resolver gives up.
+    set(CURLOPT_QUICK_EXIT, 1L);
   }
 
   void setCallbacks(Transfer& t) {
@@ -320,13 +323,19 @@ struct CurlClient::Impl {
   }
 
   // The run's deadline is libcurl's bound on the whole transfer, so that it wakes on time
-  // whatever the transfer is waiting for (a name, a connection, a handshake, an answer).
+  // whatever the transfer is waiting for (a name, a connection, a handshake, an answer);
+  // it is the connect bound too of a request without one of its own, where libcurl's
+  // default (300 s) could otherwise strike first.
   void setBounds(const HttpRequest& request) {
-    if (request.connectTimeout) set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout->count()));
-    if (const auto limit = base::deadline::current()) {
-      // At least 1 ms: 0 would mean no bound at all.
-      set(CURLOPT_TIMEOUT_MS, std::max(1L, static_cast<long>(untilMs(*limit, Clock::now()).count())));
+    const auto limit = base::deadline::current();
+    // At least 1 ms: 0 would mean the default.
+    const long left = limit ? std::max(1L, static_cast<long>(untilMs(*limit, Clock::now()).count())) : 0;
+    if (request.connectTimeout) {
+      set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout->count()));
+    } else if (limit) {
+      set(CURLOPT_CONNECTTIMEOUT_MS, left);
     }
+    if (limit) set(CURLOPT_TIMEOUT_MS, left);
   }
 
   HttpResponse response(const HttpRequest& request, std::string body) {
@@ -365,8 +374,9 @@ HttpResponse CurlClient::perform(const HttpRequest& request) {
   t.start = t.lastActivity = Clock::now();
   if (const CURLcode code = curl_easy_perform(t.easy); code != CURLE_OK) {
     const auto elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - t.start);
+    const bool deadlineOnly = base::deadline::current() && !request.connectTimeout && !request.idleTimeout;
     throwTransferFailure({code, impl_->errorBuffer, impl_->trust->error(), t.tooLarge, t.idle, elapsed, t.body.size(),
-                          base::deadline::passed()});
+                          base::deadline::passed(), deadlineOnly});
   }
   return impl_->response(request, std::move(t.body));
 }

@@ -29,7 +29,7 @@ bool transient(CURLcode code) {
 
 void throwTransferFailure(const TransferEnd& end) {
   const bool timedOut = end.idle || end.code == CURLE_OPERATION_TIMEDOUT;
-  if (timedOut && end.deadlinePassed) throw base::TimeoutException(base::deadline::seconds());
+  if (timedOut && (end.deadlinePassed || end.deadlineOnly)) throw base::TimeoutException(base::deadline::seconds());
   if (end.idle) {
     throw RequestException("Operation timed out after " + std::to_string(end.elapsed.count()) + " milliseconds with " +
                                std::to_string(end.received) + " bytes received",

@@ -20,11 +20,13 @@ struct TransferEnd {
   std::chrono::milliseconds elapsed{0};
   std::size_t received = 0;     // body bytes received
   bool deadlinePassed = false;  // the run's deadline, when it ended
+  bool deadlineOnly = false;    // the deadline was the transfer's only bound in time
 };
 
 /// Throws what the end stands for: base::TimeoutException for a time-out once the run's
-/// deadline has passed, whichever bound libcurl met first; RequestException otherwise,
-/// transient when the same request may go right on a new connection.
+/// deadline has passed, whichever bound libcurl met first, or when the deadline was the only
+/// bound there was; RequestException otherwise, transient when the same request may go
+/// right on a new connection.
 [[noreturn]] void throwTransferFailure(const TransferEnd& end);
 
 }  // namespace net

@@ -267,3 +267,12 @@ def test_an_ingestion_endpoint_that_never_answers_meets_the_run_time_limit(colet
     expect(done, 0, out=[TIMEOUT_LINE])
     assert 3.0 <= done.took < (6.0 if SLOW else 4.0)
     assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), THREE_ROWS)
+
+
+def test_a_questdb_name_that_never_resolves_meets_the_run_time_limit(coletor_limite_curto, three, silent_resolver):
+    """The SQL request on the main thread gives up at the limit without waiting for the resolver."""
+    given = args()
+    given[5] = "questdb.invalid"
+    done = run(coletor_limite_curto, *given, wrapper=silent_resolver)
+    expect(done, 0, out=[TIMEOUT_LINE])
+    assert 3.0 <= done.took < (6.0 if SLOW else 4.0)

@@ -189,6 +189,15 @@ def test_a_login_whose_tls_handshake_never_completes_gives_up_after_5_seconds(co
     assert LOGIN_BOUND[0] <= mute.hangups[0] - mute.accepted[0] < LOGIN_BOUND[1]
 
 
+def test_a_front_end_whose_name_never_resolves_gives_up_after_5_seconds(coletor, registro, questdb, silent_resolver):
+    """The system resolver would wait 10 s; the login gives up at its bound and leaves it behind."""
+    registro(registry_listing([customer("Alvo", 7, "P", "http://zabbix.alvo.invalid")]))
+    qdb = questdb()
+    done = run(coletor, *args(last="debug"), wrapper=silent_resolver)
+    check(done, qdb, "debug", no_token())
+    assert LOGIN_BOUND[0] <= done.took < (10.0 if SLOW else 8.0)
+
+
 def test_a_login_answer_that_comes_slowly_but_steadily_is_waited_for(coletor, registro, questdb):
     fake = ZabbixFake(lastvalue="12")
     fake.tokens.add("t0")
