@@ -219,7 +219,8 @@ def test_an_answer_that_keeps_trickling_is_bounded_by_the_run_limit_alone(coleto
     assert methods(peer) == ALL[:ALL.index(call) + 1] and qdb.untouched()
 
 
-ITEM_BOUND = (30.0, 33.0 if SLOW else 31.5)
+# The same slack below as the login's: the peer notes the request after the program starts its clock.
+ITEM_BOUND = (29.95, 33.0 if SLOW else 31.5)
 
 
 def test_a_silent_front_end_costs_its_own_record_only_and_every_customer_is_stored(coletor, registro, questdb):
