@@ -1,18 +1,24 @@
 #include "base/console.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
 #include <string>
 
 namespace base::console {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 std::atomic<bool> g_outputFailed{false};
 std::atomic<bool> g_journalLevels{false};
+// Held around every write to stdout or stderr, and by nothing else.
+std::timed_mutex g_writing;
 
 bool writeAll(int fd, std::string_view data) {
   while (!data.empty()) {
@@ -26,13 +32,28 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
+void writeLocked(int fd, std::string_view data) {
+  std::lock_guard<std::timed_mutex> lock(g_writing);
+  if (!writeAll(fd, data) && fd == STDOUT_FILENO) g_outputFailed = true;
+}
+
 void writeLine(int fd, std::string_view text, std::string_view level = {}) {
   std::string whole;
   whole.reserve(level.size() + text.size() + 1);
   if (g_journalLevels) whole.append(level);
   whole.append(text);
   whole.push_back('\n');
-  if (!writeAll(fd, whole) && fd == STDOUT_FILENO) g_outputFailed = true;
+  writeLocked(fd, whole);
+}
+
+// Waits until stdout has room, at most until `until`.
+bool roomBy(Clock::time_point until) {
+  for (;;) {
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+    const int ready = ::poll(&out, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
+    if (ready >= 0 || errno != EINTR) return ready > 0;
+  }
 }
 
 }  // namespace
@@ -45,8 +66,16 @@ void warningLine(std::string_view text) { writeLine(STDERR_FILENO, text, "<4>");
 
 void useJournalLevels() { g_journalLevels = true; }
 
-void block(std::string_view text) {
-  if (!writeAll(STDOUT_FILENO, text)) g_outputFailed = true;
+void block(std::string_view text) { writeLocked(STDOUT_FILENO, text); }
+
+bool lineWithin(std::string_view text, std::chrono::milliseconds patience) {
+  const auto until = Clock::now() + patience;
+  std::unique_lock<std::timed_mutex> lock(g_writing, until);
+  // Once poll finds room (a free page of a pipe), a line shorter than PIPE_BUF goes in whole.
+  if (!lock.owns_lock() || !roomBy(until)) return false;
+  if (writeAll(STDOUT_FILENO, std::string(text) + '\n')) return true;
+  g_outputFailed = true;
+  return false;
 }
 
 bool outputFailed() { return g_outputFailed; }

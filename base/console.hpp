@@ -1,6 +1,8 @@
-// Whole-line output. Workers print concurrently, so every line goes out in one write.
+// Whole-line output. Workers print concurrently: one lock keeps each line whole, whatever
+// its length (a pipe takes a write whole only up to PIPE_BUF).
 #pragma once
 
+#include <chrono>
 #include <string_view>
 
 namespace base::console {
@@ -20,6 +22,12 @@ void useJournalLevels();
 
 /// Writes a block of whole lines (already ending in line feeds) to stdout.
 void block(std::string_view text);
+
+/// Writes the text and a line feed to stdout unless the console or stdout keeps it
+/// waiting longer than `patience` (a reader that stopped reading, a worker blocked on it);
+/// for a line shorter than PIPE_BUF. Never sets O_NONBLOCK: the file description may be
+/// shared. False when the line did not go out; only a failed write counts as a failed stdout.
+bool lineWithin(std::string_view text, std::chrono::milliseconds patience);
 
 /// True once a write to stdout has failed (or stdout was closed at start-up).
 bool outputFailed();

@@ -20,6 +20,8 @@ std::atomic<bool> g_ending{false};
 
 // Time the main thread gets to unwind and print before the watchdog steps in.
 constexpr std::chrono::seconds WATCHDOG_GRACE{2};
+// How long the time-out line may wait for the console and for stdout.
+constexpr std::chrono::milliseconds LINE_PATIENCE{1000};
 
 std::string timeoutText(int seconds) {
   return "Tempo limite de execução atingido (" + std::to_string(seconds) + " s): execução interrompida.";
@@ -29,7 +31,7 @@ std::string timeoutText(int seconds) {
 
 TimeoutException::TimeoutException(int seconds) : std::runtime_error(timeoutText(seconds)) {}
 
-RuntimeGuard::RuntimeGuard(int seconds, std::function<void()> lastWords)
+RuntimeGuard::RuntimeGuard(int seconds, LastWords lastWords)
     : seconds_(seconds), lastWords_(std::move(lastWords)) {
   const auto limit = Clock::now() + std::chrono::seconds(seconds);
   g_seconds = seconds;
@@ -51,13 +53,10 @@ RuntimeGuard::~RuntimeGuard() {
 void RuntimeGuard::watch(Clock::time_point limit) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (cv_.wait_until(lock, limit + WATCHDOG_GRACE, [this] { return ended_; })) return;
-  if (!claimEnding()) return;
-  console::line(timeoutText(seconds_));
-  if (lastWords_) lastWords_();
-  std::_Exit(console::outputFailed() ? STATUS_OUTPUT_LOST : STATUS_OK);
+  if (claimEnding()) endOnTimeout(timeoutText(seconds_), lastWords_);
 }
 
-RuntimeGuard runtime_limiter(int seconds, std::function<void()> lastWords) {
+RuntimeGuard runtime_limiter(int seconds, LastWords lastWords) {
   return RuntimeGuard(seconds, std::move(lastWords));
 }
 
@@ -83,5 +82,15 @@ void check() {
 }  // namespace deadline
 
 bool claimEnding() { return !g_ending.exchange(true); }
+
+void endOnTimeout(std::string_view text, const LastWords& lastWords) {
+  const auto status = [] { return console::outputFailed() ? STATUS_OUTPUT_LOST : STATUS_OK; };
+  const int before = status();
+  if (lastWords) lastWords(before);
+  console::lineWithin(text, LINE_PATIENCE);
+  const int after = status();
+  if (after != before && lastWords) lastWords(after);
+  std::_Exit(after);
+}
 
 }  // namespace base

@@ -2,12 +2,15 @@
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 
 #include "base/constants.hpp"
 #include "base/deadline.hpp"
+#include "net/transfer_failure.hpp"
 
 namespace net {
 
@@ -19,19 +22,15 @@ using std::chrono::milliseconds;
 struct EasyDeleter {
   void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
 };
-struct MultiDeleter {
-  void operator()(CURLM* handle) const noexcept { curl_multi_cleanup(handle); }
-};
 struct SlistDeleter {
   void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
-using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, SlistDeleter>;
 
 const std::string USER_AGENT = "coletor-pppoe/" + std::string(base::VERSION);
 constexpr long MAX_REDIRECTS = 30;
-constexpr milliseconds MAX_POLL{1000};
+constexpr milliseconds CALLBACK_PERIOD{1000};
 
 // libcurl would guess "http://" for a URL without a scheme, and read "http:///exec" as
 // the host "exec"; neither is a URL we were given.
@@ -71,14 +70,22 @@ HeaderList buildHeaders(const Headers& headers) {
   return list;
 }
 
+// The sockets libcurl holds open for one client, so that a wait can look at them.
+using Sockets = std::vector<curl_socket_t>;
+
 struct Transfer {
   CURL* easy = nullptr;
+  const Sockets* sockets = nullptr;
   const std::vector<std::string>* parts = nullptr;  // the body to send, when in pieces
   std::size_t part = 0, offset = 0;
   std::string body;
+  std::optional<milliseconds> idleBound;
   bool tooLarge = false;
   bool connected = false;
-  Clock::time_point lastActivity = Clock::now();
+  bool idle = false;  // the bound on one wait struck
+  Clock::time_point start = Clock::now();
+  Clock::time_point lastActivity = start;
+  Clock::time_point lastCall = start;  // of onProgress
   curl_off_t uploaded = 0;
 };
 
@@ -133,13 +140,50 @@ int onConnected(void* context, char*, char*, int, int) {
   return CURL_PREREQFUNC_OK;
 }
 
-int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+milliseconds untilMs(Clock::time_point when, Clock::time_point now) {
+  return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(when - now));
+}
+
+int onSocketOpen(void* sockets, curl_socket_t socket, curlsocktype) {
+  static_cast<Sockets*>(sockets)->push_back(socket);
+  return CURL_SOCKOPT_OK;
+}
+
+int onSocketClose(void* sockets, curl_socket_t socket) {
+  std::erase(*static_cast<Sockets*>(sockets), socket);
+  return ::close(socket);
+}
+
+// True once one of the sockets has something to read (or room to send) within `wait`.
+bool stirs(const Sockets& sockets, milliseconds wait, bool sending) {
+  std::vector<pollfd> fds;
+  for (const curl_socket_t socket : sockets) fds.push_back({socket, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0});
+  return ::poll(fds.data(), fds.size(), static_cast<int>(wait.count())) != 0;
+}
+
+// libcurl calls back after every piece sent or received and about once a second while the
+// transfer waits: the bound on each wait counts from the connection on, over headers, body
+// and upload. A second is too coarse for it, so in its last second a quiet wait goes on
+// here, on the sockets themselves, until something stirs or the bound (or the deadline) is
+// reached.
+int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t toSend, curl_off_t sent) {
   auto* t = static_cast<Transfer*>(context);
+  auto now = Clock::now();
   if (sent != t->uploaded) {
     t->uploaded = sent;
-    t->lastActivity = Clock::now();
+    t->lastActivity = now;
   }
-  return 0;
+  const bool quiet = t->lastActivity <= t->lastCall;  // nothing since the last call
+  t->lastCall = now;
+  if (!t->idleBound || !t->connected) return 0;
+  auto limit = t->lastActivity + *t->idleBound;
+  if (quiet && limit - now < CALLBACK_PERIOD) {
+    if (const auto deadline = base::deadline::current()) limit = std::min(limit, *deadline);
+    if (stirs(*t->sockets, untilMs(limit, now), sent < toSend)) return 0;
+    now = Clock::now();
+  }
+  t->idle = now >= t->lastActivity + *t->idleBound;
+  return t->idle ? 1 : 0;  // non-zero aborts the transfer
 }
 
 CURLcode useTrustStore(CURL*, void* sslContext, void* trust) {
@@ -148,26 +192,6 @@ CURLcode useTrustStore(CURL*, void* sslContext, void* trust) {
   // set1: the context takes a reference of its own, the store stays shared.
   SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), store);
   return CURLE_OK;
-}
-
-// What may go right when the same request is sent again on a new connection.
-bool transient(CURLcode code) {
-  switch (code) {
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-      return true;
-    default:
-      return false;
-  }
-}
-
-milliseconds untilMs(Clock::time_point when, Clock::time_point now) {
-  return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(when - now));
 }
 
 std::string percentEncode(const std::string& text) {
@@ -199,138 +223,143 @@ std::string urlWithQuery(const std::string& url, const QueryParams& query) {
   return full;
 }
 
-struct CurlClient::Impl {
-  std::shared_ptr<const TrustStore> trust;
-  EasyHandle easy;
-  MultiHandle multi;
-  char errorBuffer[CURL_ERROR_SIZE] = {};
-
-  void configure(const HttpRequest& request, const std::string& url, Transfer& t, curl_slist* headers);
-  CURLcode run(const HttpRequest& request, Transfer& t);
-};
-
 CurlGlobal::CurlGlobal() {
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) throw RequestException("libcurl: curl_global_init failed");
 }
 
 CurlGlobal::~CurlGlobal() { curl_global_cleanup(); }
 
+struct CurlClient::Impl {
+  std::shared_ptr<const TrustStore> trust;
+  Sockets sockets;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  EasyHandle easy;  // last: cleaning it up may still close a socket and use the buffer
+
+  // Every option is checked: one this libcurl refused would leave its default in place
+  // unseen (a protocol allowed, a bound missing).
+  template <typename Value>
+  void set(CURLoption option, Value value) {
+    if (const CURLcode code = curl_easy_setopt(easy.get(), option, value); code != CURLE_OK) {
+      const curl_easyoption* known = curl_easy_option_by_id(option);
+      throw RequestException(std::string("libcurl refused the option ") + (known ? known->name : "?") + ": " +
+                             curl_easy_strerror(code));
+    }
+  }
+
+  void configure(const HttpRequest& request, const std::string& url, Transfer& t, curl_slist* headers) {
+    curl_easy_reset(easy.get());
+    errorBuffer[0] = '\0';
+    set(CURLOPT_ERRORBUFFER, errorBuffer);
+    set(CURLOPT_URL, url.c_str());
+    set(CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
+    set(CURLOPT_HTTPHEADER, headers);
+    setConnection();
+    setCallbacks(t);
+    setBody(request, t);
+    if (request.basic) {
+      set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+      set(CURLOPT_USERNAME, request.basic->usuario.c_str());
+      set(CURLOPT_PASSWORD, request.basic->senha.c_str());
+    }
+    setBounds(request);
+  }
+
+  void setConnection() {
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_MAXREDIRS, MAX_REDIRECTS);
+    // Every exchange stands alone: new connection, closed afterwards, no TLS session reuse.
+    set(CURLOPT_FRESH_CONNECT, 1L);
+    set(CURLOPT_FORBID_REUSE, 1L);
+    set(CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    set(CURLOPT_ACCEPT_ENCODING, "");
+    set(CURLOPT_USERAGENT, USER_AGENT.c_str());
+    // libcurl loads no certificate itself: every handshake gets the one shared store.
+    set(CURLOPT_CAPATH, nullptr);
+    set(CURLOPT_CAINFO, nullptr);
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    set(CURLOPT_SSL_CTX_FUNCTION, useTrustStore);
+    set(CURLOPT_SSL_CTX_DATA, trust.get());
+    // A transfer given up on while a name is still being resolved does not wait for the
+    // resolver's thread, which ends on its own when the system resolver gives up.
+    set(CURLOPT_QUICK_EXIT, 1L);
+  }
+
+  void setCallbacks(Transfer& t) {
+    set(CURLOPT_WRITEFUNCTION, onBody);
+    set(CURLOPT_WRITEDATA, &t);
+    set(CURLOPT_HEADERFUNCTION, onHeader);
+    set(CURLOPT_HEADERDATA, &t);
+    set(CURLOPT_PREREQFUNCTION, onConnected);
+    set(CURLOPT_PREREQDATA, &t);
+    set(CURLOPT_XFERINFOFUNCTION, onProgress);
+    set(CURLOPT_XFERINFODATA, &t);
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_SOCKOPTFUNCTION, onSocketOpen);
+    set(CURLOPT_SOCKOPTDATA, &sockets);
+    set(CURLOPT_CLOSESOCKETFUNCTION, onSocketClose);
+    set(CURLOPT_CLOSESOCKETDATA, &sockets);
+  }
+
+  void setBody(const HttpRequest& request, Transfer& t) {
+    if (request.method != "POST") return set(CURLOPT_HTTPGET, 1L);
+    set(CURLOPT_POST, 1L);
+    if (!request.body && !request.bodyParts.empty()) {
+      curl_off_t size = 0;
+      for (const auto& piece : request.bodyParts) size += static_cast<curl_off_t>(piece.size());
+      t.parts = &request.bodyParts;
+      set(CURLOPT_POSTFIELDSIZE_LARGE, size);
+      set(CURLOPT_READFUNCTION, onRead);
+      set(CURLOPT_READDATA, &t);
+      set(CURLOPT_SEEKFUNCTION, onSeek);
+      return set(CURLOPT_SEEKDATA, &t);
+    }
+    // libcurl keeps the pointer: the body must be the caller's, alive for the whole exchange.
+    set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body ? request.body->size() : 0));
+    set(CURLOPT_POSTFIELDS, request.body ? request.body->data() : "");
+  }
+
+  // The run's deadline is libcurl's bound on the whole transfer, so that it wakes on time
+  // whatever the transfer is waiting for (a name, a connection, a handshake, an answer);
+  // it is the connect bound too of a request without one of its own, where libcurl's
+  // default (300 s) could otherwise strike first.
+  void setBounds(const HttpRequest& request) {
+    const auto limit = base::deadline::current();
+    // At least 1 ms: 0 would mean the default.
+    const long left = limit ? std::max(1L, static_cast<long>(untilMs(*limit, Clock::now()).count())) : 0;
+    if (request.connectTimeout) {
+      set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout->count()));
+    } else if (limit) {
+      set(CURLOPT_CONNECTTIMEOUT_MS, left);
+    }
+    if (limit) set(CURLOPT_TIMEOUT_MS, left);
+  }
+
+  HttpResponse response(const HttpRequest& request, std::string body) {
+    HttpResponse answer;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &answer.status);
+    if (!request.followRedirects) {
+      const char* target = nullptr;
+      curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &target);
+      if (target != nullptr) answer.location = target;
+    }
+    answer.body = std::move(body);
+    return answer;
+  }
+};
+
 CurlClient::CurlClient(const std::string& caBundle) : CurlClient(std::make_shared<const TrustStore>(caBundle)) {}
 
 CurlClient::CurlClient(std::shared_ptr<const TrustStore> trust) : impl_(std::make_unique<Impl>()) {
   impl_->trust = std::move(trust);
   impl_->easy.reset(curl_easy_init());
-  impl_->multi.reset(curl_multi_init());
-  if (!impl_->easy || !impl_->multi) throw RequestException("libcurl: could not create a handle");
+  if (!impl_->easy) throw RequestException("libcurl: could not create a handle");
 }
 
 CurlClient::~CurlClient() = default;
-
-void CurlClient::Impl::configure(const HttpRequest& request, const std::string& url, Transfer& t,
-                                 curl_slist* headers) {
-  CURL* h = easy.get();
-  curl_easy_reset(h);
-  errorBuffer[0] = '\0';
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
-  curl_easy_setopt(h, CURLOPT_MAXREDIRS, MAX_REDIRECTS);
-  // Every exchange stands alone: new connection, closed afterwards, no TLS session reuse.
-  curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
-  curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-  curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(h, CURLOPT_USERAGENT, USER_AGENT.c_str());
-  // libcurl loads no certificate itself: every handshake gets the one shared store.
-  curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
-  curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-  curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, useTrustStore);
-  curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, trust.get());
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &t);
-  curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, onConnected);
-  curl_easy_setopt(h, CURLOPT_PREREQDATA, &t);
-  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &t);
-  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  if (request.method == "POST" && !request.body && !request.bodyParts.empty()) {
-    curl_off_t size = 0;
-    for (const auto& piece : request.bodyParts) size += static_cast<curl_off_t>(piece.size());
-    t.parts = &request.bodyParts;
-    curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
-    curl_easy_setopt(h, CURLOPT_READFUNCTION, onRead);
-    curl_easy_setopt(h, CURLOPT_READDATA, &t);
-    curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, onSeek);
-    curl_easy_setopt(h, CURLOPT_SEEKDATA, &t);
-  } else if (request.method == "POST") {
-    // libcurl keeps the pointer: the body must be the caller's, alive for the whole exchange.
-    const char* data = request.body ? request.body->data() : "";
-    const auto size = static_cast<curl_off_t>(request.body ? request.body->size() : 0);
-    curl_easy_setopt(h, CURLOPT_POST, 1L);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size);
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, data);
-  } else {
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-  }
-  if (request.basic) {
-    curl_easy_setopt(h, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    curl_easy_setopt(h, CURLOPT_USERNAME, request.basic->usuario.c_str());
-    curl_easy_setopt(h, CURLOPT_PASSWORD, request.basic->senha.c_str());
-  }
-  if (request.connectTimeout) {
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout->count()));
-  }
-}
-
-CURLcode CurlClient::Impl::run(const HttpRequest& request, Transfer& t) {
-  CURL* h = easy.get();
-  if (curl_multi_add_handle(multi.get(), h) != CURLM_OK) throw RequestException("libcurl: curl_multi_add_handle falhou");
-  struct Detach {
-    CURLM* m;
-    CURL* e;
-    ~Detach() { curl_multi_remove_handle(m, e); }
-  } detach{multi.get(), h};
-
-  const auto start = Clock::now();
-  for (;;) {
-    int running = 0;
-    if (CURLMcode mc = curl_multi_perform(multi.get(), &running); mc != CURLM_OK) {
-      throw RequestException(curl_multi_strerror(mc));
-    }
-    if (running == 0) break;
-    const auto now = Clock::now();
-    const auto limit = base::deadline::current();
-    if (limit && now >= *limit) throw base::TimeoutException(base::deadline::seconds());
-    milliseconds wait = MAX_POLL;
-    if (limit) wait = std::min(wait, untilMs(*limit, now));
-    if (request.idleTimeout && t.connected) {
-      const auto idleLimit = t.lastActivity + *request.idleTimeout;
-      if (now >= idleLimit) {
-        const auto elapsed = std::chrono::duration_cast<milliseconds>(now - start).count();
-        throw RequestException("Operation timed out after " + std::to_string(elapsed) + " milliseconds with " +
-                                   std::to_string(t.body.size()) + " bytes received",
-                               true);
-      }
-      wait = std::min(wait, untilMs(idleLimit, now));
-    }
-    curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(wait.count()), nullptr);
-  }
-  int queued = 0;
-  while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
-    if (msg->msg == CURLMSG_DONE && msg->easy_handle == h) return msg->data.result;
-  }
-  return CURLE_OK;
-}
 
 HttpResponse CurlClient::perform(const HttpRequest& request) {
   base::deadline::check();
@@ -339,27 +368,17 @@ HttpResponse CurlClient::perform(const HttpRequest& request) {
   HeaderList headers = buildHeaders(request.headers);
   Transfer t;
   t.easy = impl_->easy.get();
+  t.sockets = &impl_->sockets;
+  t.idleBound = request.idleTimeout;
   impl_->configure(request, url, t, headers.get());
-  const CURLcode result = impl_->run(request, t);
-  if (result != CURLE_OK) {
-    if (t.tooLarge) {
-      throw RequestException("Response body larger than the limit of " + std::to_string(MAX_BODY_BYTES) + " bytes");
-    }
-    if (result == CURLE_SSL_CACERT_BADFILE && !impl_->trust->error().empty()) {
-      throw RequestException(impl_->trust->error());
-    }
-    throw RequestException(impl_->errorBuffer[0] != '\0' ? impl_->errorBuffer : curl_easy_strerror(result),
-                           transient(result));
+  t.start = t.lastActivity = Clock::now();
+  if (const CURLcode code = curl_easy_perform(t.easy); code != CURLE_OK) {
+    const auto elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - t.start);
+    const bool deadlineOnly = base::deadline::current() && !request.connectTimeout && !request.idleTimeout;
+    throwTransferFailure({code, impl_->errorBuffer, impl_->trust->error(), t.tooLarge, t.idle, elapsed, t.body.size(),
+                          base::deadline::passed(), deadlineOnly});
   }
-  HttpResponse response;
-  curl_easy_getinfo(impl_->easy.get(), CURLINFO_RESPONSE_CODE, &response.status);
-  if (!request.followRedirects) {
-    const char* target = nullptr;
-    curl_easy_getinfo(impl_->easy.get(), CURLINFO_REDIRECT_URL, &target);
-    if (target != nullptr) response.location = target;
-  }
-  response.body = std::move(t.body);
-  return response;
+  return impl_->response(request, std::move(t.body));
 }
 
 }  // namespace net

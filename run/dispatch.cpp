@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "base/console.hpp"
@@ -32,13 +33,13 @@ int statusFinal(int status) {
   return status == base::STATUS_OK && base::console::outputFailed() ? base::STATUS_OUTPUT_LOST : status;
 }
 
+base::LastWords registroTempoEsgotado(Saude& saude) {
+  return [&saude](int status) { saude.registrar(Desfecho::tempoEsgotado, status); };
+}
+
 // Workers may still be blocked in a request: end the process without unwinding them.
 [[noreturn]] void encerrarPorTempo(const base::TimeoutException& expirou, Saude& saude) {
-  if (base::claimEnding()) {
-    base::console::line(expirou.what());
-    saude.registrar(Desfecho::tempoEsgotado, statusFinal(base::STATUS_OK));
-    std::_Exit(statusFinal(base::STATUS_OK));
-  }
+  if (base::claimEnding()) base::endOnTimeout(expirou.what(), registroTempoEsgotado(saude));
   for (;;) pause();  // the watchdog is already printing and ending the process
 }
 
@@ -75,13 +76,14 @@ Desfecho desfechoDe(const LinhaComando& linha, int status) {
 }
 
 int executarModo(const LinhaComando& linha, Saude& saude) {
+  // Outside the try: on the time-out path workers may still be inside libcurl, whose
+  // shutdown must then not run.
+  std::optional<net::CurlGlobal> curl;
   try {
-    const net::CurlGlobal curl;  // before any thread starts
+    curl.emplace();  // before any thread starts
     int status;
     {
-      auto guarda = base::runtime_limiter(config::RUNTIME_LIMIT_SECONDS, [&saude] {
-        saude.registrar(Desfecho::tempoEsgotado, statusFinal(base::STATUS_OK));
-      });
+      auto guarda = base::runtime_limiter(config::RUNTIME_LIMIT_SECONDS, registroTempoEsgotado(saude));
       status = statusFinal(despachar(linha, saude.totais()));
     }
     saude.registrar(desfechoDe(linha, status), status);

@@ -20,7 +20,7 @@ from fakes.peer import Answer
 from fakes.questdb import HOST as QDB_HOST, WRITE_PORT
 from local_time import tz_at
 from paths import ROOT
-from faults.stand_ins import FaultPeer
+from faults.stand_ins import FaultPeer, SilentNameServer
 
 SANITIZER = os.environ.get("COLETOR_FAULTS_SANITIZER", "")
 _SANITIZER_FLAGS = {"": [], "asan": ["-DCOLETOR_SANITIZE=ON"], "tsan": ["-DCOLETOR_TSAN=ON"]}
@@ -72,11 +72,12 @@ class Done:
     ended_at: float
 
 
-def run(program: Path, *args: str, local_time=(12, 0), timeout: float = 120) -> Done:
-    """One run; outside the midnight truncation window unless local_time says otherwise."""
+def run(program: Path, *args: str, local_time=(12, 0), timeout: float = 120, wrapper=()) -> Done:
+    """One run (under `wrapper`, a command that runs the rest of its arguments); outside the
+    midnight truncation window unless local_time says otherwise."""
     env = dict(os.environ, TZ=tz_at(*local_time), **SANITIZER_ENV)
     start = time.monotonic()
-    done = subprocess.run([str(program), *args], capture_output=True, timeout=timeout, env=env)
+    done = subprocess.run([*wrapper, str(program), *args], capture_output=True, timeout=timeout, env=env)
     end = time.monotonic()
     # A peer's bytes that are not UTF-8 can reach a report: kept as lone surrogates.
     return Done(done.returncode, done.stdout.decode("utf-8", "surrogateescape").split("\n"),
@@ -107,6 +108,18 @@ def expect(done: Done, status: int, out: list[Line] = (), err: list[Line] = ()) 
 def unhandled(step: str, kind: str, message: str | re.Pattern) -> re.Pattern:
     text = message.pattern if isinstance(message, re.Pattern) else re.escape(message)
     return re.compile(re.escape(f"coletor-pppoe: falha não tratada em {step}: {kind}: ") + text)
+
+
+@pytest.fixture
+def silent_resolver(tmp_path):
+    """A wrapper that runs the program in a mount namespace of its own whose one name server,
+    on loopback, takes every question and answers none (needs root, as in CI)."""
+    with SilentNameServer() as server:
+        (tmp_path / "resolv.conf").write_text(f"nameserver {server.host}\noptions timeout:5 attempts:2\n")
+        (tmp_path / "nsswitch.conf").write_text("hosts: files dns\n")
+        yield ["unshare", "--mount", "sh", "-c", 'mount --bind "$1" /etc/resolv.conf && '
+               'mount --bind "$2" /etc/nsswitch.conf && shift 2 && exec "$@"',
+               "sh", str(tmp_path / "resolv.conf"), str(tmp_path / "nsswitch.conf")]
 
 
 @pytest.fixture

@@ -84,19 +84,16 @@ class FaultPeer(Peer):
             self.hangups.append(time.monotonic())
 
 
-class MuteListener:
-    """Accepts connections and never says a word, not even a TLS handshake."""
+class _Served:
+    """A socket that a thread of its own serves (`_loop`) while the context lasts."""
 
-    def __init__(self, host: str = "127.0.0.1", port: int = 0):
-        self._sock = socket.create_server((host, port))
+    def __init__(self, sock: socket.socket):
+        self._sock = sock
         self._sock.settimeout(0.05)
-        self.host, self.port = self._sock.getsockname()[:2]
-        self.accepted: list[float] = []
-        self.hangups: list[float] = []
         self._stopping = threading.Event()
         self._thread = threading.Thread(target=self._loop, daemon=True)
 
-    def __enter__(self) -> "MuteListener":
+    def __enter__(self):
         self._thread.start()
         return self
 
@@ -104,6 +101,19 @@ class MuteListener:
         self._stopping.set()
         self._thread.join(timeout=5)
         self._sock.close()
+
+    def _loop(self) -> None:
+        raise NotImplementedError
+
+
+class MuteListener(_Served):
+    """Accepts connections and never says a word, not even a TLS handshake."""
+
+    def __init__(self, host: str = "127.0.0.1", port: int = 0):
+        super().__init__(socket.create_server((host, port)))
+        self.host, self.port = self._sock.getsockname()[:2]
+        self.accepted: list[float] = []
+        self.hangups: list[float] = []
 
     def _loop(self) -> None:
         open_conns: list[socket.socket] = []
@@ -128,6 +138,23 @@ class MuteListener:
                     conn.close()
         for conn in open_conns:
             conn.close()
+
+
+class SilentNameServer(_Served):
+    """A UDP socket on port 53 that reads every question and never answers (a closed port
+    would make the resolver give up at once)."""
+
+    def __init__(self, host: str = "127.0.0.153"):
+        super().__init__(socket.socket(socket.AF_INET, socket.SOCK_DGRAM))
+        self._sock.bind((host, 53))
+        self.host = host
+
+    def _loop(self) -> None:
+        while not self._stopping.is_set():
+            try:
+                self._sock.recv(4096)
+            except (socket.timeout, TimeoutError):
+                continue
 
 
 def free_port(host: str = "127.0.0.1") -> int:

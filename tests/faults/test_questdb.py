@@ -304,3 +304,12 @@ def test_a_record_the_table_cannot_hold_is_left_out_and_named_and_the_others_are
         done = run(coletor, *args())
     expect(done, 0, out=["OK"], err=[warning])
     assert len(qdb.writes()) == 1 and rows_match(sorted(qdb.writes()[0]), [row("A", 1, "P", 1, 5), row("B", 2, "P", 1, 6)])
+
+
+def test_a_questdb_name_that_never_resolves_meets_the_run_time_limit(coletor_limite_curto, three, silent_resolver):
+    """The SQL request on the main thread gives up at the limit without waiting for the resolver."""
+    given = args()
+    given[5] = "questdb.invalid"
+    done = run(coletor_limite_curto, *given, wrapper=silent_resolver)
+    expect(done, 0, out=[TIMEOUT_LINE])
+    assert 3.0 <= done.took < (6.0 if SLOW else 4.0)

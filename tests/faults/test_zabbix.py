@@ -8,20 +8,24 @@ customer's task, and so the run, with status 1 and nothing stored.
 """
 from __future__ import annotations
 
+import itertools
 import json
-import subprocess
+import os
 import re
+import subprocess
+import time
 from dataclasses import dataclass, field
 
 import pytest
 
-from faults.conftest import (RED, RESET, SLOW, TIMEOUT_LINE, YELLOW, args, expect, record_line, registry_listing,
-                             report_lines, row, rows_match, run, unhandled)
+from faults.conftest import (RED, RESET, SANITIZER_ENV, SLOW, TIMEOUT_LINE, YELLOW, args, expect, record_line,
+                             registry_listing, report_lines, row, rows_match, run, unhandled)
 from faults.stand_ins import (BadGzip, Big, FaultPeer, FaultyZabbix, MuteListener, Reset, SilentUntilHangup,
                               free_port, rpc, rpc_method)
 from fakes.peer import Answer, Drip, Endless, Raw, ResetMidBody
 from fakes.registry import customer
 from fakes.zabbix import ZabbixFake
+from local_time import tz_at
 
 LOGIN, ITEM, LOGOUT = "user.login", "item.get", "user.logout"
 ALL = [LOGIN, ITEM, LOGOUT]
@@ -192,6 +196,15 @@ def test_a_login_whose_tls_handshake_never_completes_gives_up_after_5_seconds(co
     assert LOGIN_BOUND[0] <= mute.hangups[0] - mute.accepted[0] < LOGIN_BOUND[1]
 
 
+def test_a_front_end_whose_name_never_resolves_gives_up_after_5_seconds(coletor, registro, questdb, silent_resolver):
+    """The system resolver would wait 10 s; the login gives up at its bound and leaves it behind."""
+    registro(registry_listing([customer("Alvo", 7, "P", "http://zabbix.alvo.invalid")]))
+    qdb = questdb()
+    done = run(coletor, *args(last="debug"), wrapper=silent_resolver)
+    check(done, qdb, "debug", no_token())
+    assert LOGIN_BOUND[0] <= done.took < (10.0 if SLOW else 8.0)
+
+
 def test_a_login_answer_that_comes_slowly_but_steadily_is_waited_for(coletor, registro, questdb):
     fake = ZabbixFake(lastvalue="12")
     fake.tokens.add("t0")
@@ -213,7 +226,7 @@ def test_an_answer_that_keeps_trickling_is_bounded_by_the_run_limit_alone(coleto
     assert methods(peer) == ALL[:ALL.index(call) + 1] and qdb.untouched()
 
 
-# The same slack below as the login's.
+# The same slack below as the login's: the peer notes the request after the program starts its clock.
 ITEM_BOUND = (29.95, 33.0 if SLOW else 31.5)
 
 
@@ -446,3 +459,58 @@ def test_a_pool_thread_that_cannot_start_ends_the_run_as_a_failure_after_the_oth
     assert re.fullmatch(r"coletor-pppoe: falha não tratada: erro do sistema: não foi possível iniciar "
                         r"a thread 3 de 4 do pool: Resource temporarily unavailable\n", done.stderr.decode()), done.stderr
     assert qdb.untouched()
+
+
+def long_logout_lines(customers: int, size: int = 60000):
+    """A front end whose every logout is unconfirmed, each with a body of its own of `size`
+    bytes, and the registry listing `customers` customers on it; returns (peer, the lines)."""
+    serial = itertools.count()
+    peer = FaultPeer(Script(user_logout=lambda _r: body(f"{next(serial):03d}" + "x" * size, 500))).__enter__()
+    lines = [LOGOUT_LINE.format(url=peer.url, body=f"{n:03d}" + "x" * size) for n in range(customers)]
+    return peer, lines
+
+
+def test_long_lines_of_different_workers_never_mix(coletor, registro, questdb):
+    peer, lines = long_logout_lines(40)
+    try:
+        registro(registry_listing([customer(f"C{n}", n, "P", peer.url) for n in range(40)]))
+        questdb()
+        done = run(coletor, *args())
+    finally:
+        peer.stop()
+    assert (done.status, done.err) == (0, [""])
+    assert sorted(done.out) == sorted(lines + ["OK", ""])
+
+
+@pytest.mark.parametrize("mode", ["normal", "debug"])
+def test_a_stdout_nobody_reads_cannot_keep_the_run_past_its_limit(coletor_limite_curto, registro, questdb, tmp_path,
+                                                                  mode):
+    """normal: the workers' long logout lines fill the pipe and block them; debug: the report
+    of long names blocks the main thread, and the limit's watchdog ends the run."""
+    if mode == "normal":
+        peer, _ = long_logout_lines(40)
+        names = [f"C{n}" for n in range(40)]
+    else:
+        peer = FaultPeer(Script()).__enter__()
+        names = [f"C{n}" + "n" * 3000 for n in range(40)]
+    health = tmp_path / "health.prom"
+    env = dict(os.environ, TZ=tz_at(12, 0), COLETOR_METRICS_FILE=str(health), **SANITIZER_ENV)
+    try:
+        registro(registry_listing([customer(name, n, "P", peer.url) for n, name in enumerate(names)]))
+        questdb()
+        start = time.monotonic()
+        # stdout is a pipe nobody reads until the process has ended
+        process = subprocess.Popen([str(coletor_limite_curto), *args(last=mode)], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=env)
+        try:
+            status = process.wait(timeout=30)
+        finally:
+            process.kill()
+            took = time.monotonic() - start
+            err = process.communicate()[1]
+    finally:
+        peer.stop()
+    assert (status, err) == (0, b"")
+    assert 3.0 <= took < (12.0 if SLOW else 8.0)
+    written = health.read_text().splitlines()
+    assert 'coletor_pppoe_run_outcome{outcome="time_limit"} 4' in written and "coletor_pppoe_run_exit_status 0" in written

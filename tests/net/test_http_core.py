@@ -5,6 +5,7 @@ import time
 import pytest
 
 from fakes.peer import Answer, Endless, Peer, ResetMidBody, Silence, always
+from faults.stand_ins import MuteListener
 
 
 
@@ -90,12 +91,18 @@ def test_the_idle_time_out_ends_a_silent_exchange_on_time(probe):
     assert 0.9 <= took < 2.5
 
 
-def test_the_run_deadline_ends_an_exchange_without_a_time_out_of_its_own(probe):
-    with Peer(always(Silence(10))) as peer:
+# A connect bound that ends with the deadline: libcurl's time-out is the run's all the same.
+@pytest.mark.parametrize("peer_kind, bounds", [
+    ("silent", {}), ("no-tls-handshake", {}), ("no-tls-handshake", {"connect_ms": 1000}),
+])
+def test_the_run_deadline_ends_an_exchange_without_a_time_out_of_its_own(probe, peer_kind, bounds):
+    peer = Peer(always(Silence(10))) if peer_kind == "silent" else MuteListener()
+    with peer:
+        url = peer.url if peer_kind == "silent" else f"https://{peer.host}:{peer.port}"
         start = time.monotonic()
-        outcome = probe(url=peer.url + "/acessos", deadline_s=1)
+        outcome = probe(url=url + "/acessos", deadline_s=1, **bounds)
         took = time.monotonic() - start
-    assert outcome["error"] == "TimeoutException"
+    assert outcome == {"error": "TimeoutException", "message": "Tempo limite de execução atingido (1 s): execução interrompida."}
     assert 0.9 <= took < 2.5
 
 
