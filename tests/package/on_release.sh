@@ -227,7 +227,7 @@ timed runs
 step "no secret in /proc during $starts starts of each form, for an unprivileged poller"
 printf '%s\n' "$password" "$registry_password" "$account_password" quest >"$work/secrets"
 sweep() {  # FORM: its runs under the poller
-  setpriv --reuid=nobody --regid=nogroup --clear-groups /usr/bin/python3 -B "$new_src/tests/package/sweep.py" $$ \
+  setpriv --reuid=nobody --regid=nogroup --clear-groups env -i /usr/bin/python3 -B "$new_src/tests/package/sweep.py" $$ \
     <"$work/secrets" >"$work/sweep" &
   local poller=$! i
   for _ in $(seq 100); do grep -q ready "$work/sweep" && break; sleep 0.05; done
