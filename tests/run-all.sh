@@ -22,29 +22,53 @@ build() {  # build FOLDER [cmake options]
 }
 
 peers_up=()
+logs=$(mktemp -d)
 stop_peers() {
   local peer
   for peer in "${peers_up[@]}"; do bash "tests/peers/$peer.sh" stop >/dev/null 2>&1 || true; done
+  rm -rf "$logs"
 }
 trap stop_peers EXIT
 
-echo "== build"
+# Work that waits on downloads or on another root runs beside work that needs the CPU;
+# its output is printed whole once it is joined.
+declare -A beside=()
+start_beside() {  # NAME COMMAND...
+  local name=$1; shift
+  "$@" >"$logs/$name.log" 2>&1 &
+  beside[$name]=$!
+}
+join_beside() {  # NAME
+  local status=0
+  wait "${beside[$1]}" || status=$?
+  cat "$logs/$1.log"
+  ((status == 0)) || { echo "FAILED: $1 (status $status)" >&2; exit 1; }
+}
+
+install_peers() {
+  bash tests/peers/questdb.sh install
+  if [[ ${COLETOR_SKIP_ZABBIX:-} != 1 ]]; then
+    bash tests/peers/zabbix.sh install
+    if [[ ${COLETOR_SKIP_ZABBIX7:-} != 1 ]]; then bash tests/peers/zabbix7.sh install; fi
+  fi
+}
+
+echo "== build, the real peers installed beside it"
+start_beside "peer installs" install_peers
 build build
+join_beside "peer installs"
 
 echo "== real peers"
-bash tests/peers/questdb.sh install
 bash tests/peers/questdb.sh start && peers_up+=(questdb)
 export COLETOR_QUESTDB_HOST=127.0.0.5 COLETOR_QUESTDB_PORT=19443 COLETOR_QUESTDB_USER=admin \
   COLETOR_QUESTDB_PASS=quest COLETOR_QUESTDB_CA=$COLETOR_PEERS_DIR/pki/ca.pem
 declare -A seeded=()  # real Zabbix peer -> the PPPoE value it holds
 if [[ ${COLETOR_SKIP_ZABBIX:-} != 1 ]]; then
-  bash tests/peers/zabbix.sh install
   bash tests/peers/zabbix.sh start && peers_up+=(zabbix)
   export COLETOR_ZABBIX_URL=http://127.0.0.1:18080 COLETOR_ZABBIX_VALUE=4242
   bash tests/peers/zabbix.sh seed "$COLETOR_ZABBIX_VALUE"
   seeded[zabbix]=$COLETOR_ZABBIX_VALUE
   if [[ ${COLETOR_SKIP_ZABBIX7:-} != 1 ]]; then
-    bash tests/peers/zabbix7.sh install
     # Stopped at exit even if its start fails half-way: stop also unmounts its root's /proc.
     peers_up+=(zabbix7)
     bash tests/peers/zabbix7.sh start
@@ -66,10 +90,11 @@ fi
 echo "== python tests"
 python3 -m pytest -q tests -p no:cacheprovider
 
-echo "== Debian package"
+# Each release installs in its own root, with its own stand-in port and lock.
+echo "== Debian package on Debian 12 and, beside it, on Debian 13"
+start_beside "Debian 13 package" bash tests/package/test_package.sh --release 13
 bash tests/package/test_package.sh
-echo "== Debian package on Debian 13"
-bash tests/package/test_package.sh --release 13
+join_beside "Debian 13 package"
 
 echo "== sanitizers (address, undefined)"
 build build-asan -DCOLETOR_SANITIZE=ON
