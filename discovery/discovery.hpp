@@ -12,8 +12,8 @@ namespace discovery {
 
 /// What one run needs, from the command line and the trust settings.
 struct Configuracao {
-  registry::Credenciais registro;
-  zabbix::Credenciais zabbix;
+  registry::Conta contaRegistro = registry::contaCompilada();  // the compiled one unless the file gives one
+  net::Credentials zabbix;
   store::AcessoQuestDb questDb;
   bool modoDebug = false;
   std::string caBundle;  // PEM file trusted instead of the system store; empty: the system store

@@ -62,12 +62,12 @@ net::Json tokenDa(const net::Json& resposta) {
 
 Conta contaCompilada() { return {config::REGISTRY_LOGIN, config::REGISTRY_PASSWORD}; }
 
-net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& credenciais) {
+net::Json obterTokenSistemaTQ(net::HttpClient& http, const Conta& conta) {
   net::HttpRequest pedido;
   pedido.method = "POST";
   pedido.url = std::string(config::REGISTRY_API_URL) + "/login";
   pedido.headers = headersLogin();
-  pedido.body = net::serialize(net::Json{{"login", credenciais.conta.login}, {"senha", credenciais.conta.senha}});
+  pedido.body = net::serialize(net::Json{{"login", conta.login}, {"senha", conta.senha}});
   // The status is not looked at: the body alone says whether we got a token.
   return tokenDa(net::parseJson(http.perform(pedido).body));
 }

@@ -12,16 +12,16 @@ using discovery::Configuracao;
 constexpr int ARGUMENTOS_COMPLETOS = 10;
 
 struct Argumento {
-  std::string& (*campo)(Configuracao&);
+  std::string& (*campo)(Configuracao&);  // null: accepted and not used
   bool secreto;
 };
 
 // Positions 2 to 9, in order; the last one is the debug switch.
 constexpr std::array<Argumento, 8> ARGUMENTOS = {{
-    {[](Configuracao& c) -> std::string& { return c.zabbix.usuario; }, false},
-    {[](Configuracao& c) -> std::string& { return c.zabbix.senha; }, true},
-    {[](Configuracao& c) -> std::string& { return c.registro.usuario; }, false},
-    {[](Configuracao& c) -> std::string& { return c.registro.senha; }, true},
+    {[](Configuracao& c) -> std::string& { return c.zabbix.user; }, false},
+    {[](Configuracao& c) -> std::string& { return c.zabbix.password; }, true},
+    {nullptr, false},  // the registry's user name and password: the login sends the collector's account
+    {nullptr, true},
     {[](Configuracao& c) -> std::string& { return c.questDb.host; }, false},
     {[](Configuracao& c) -> std::string& { return c.questDb.porta; }, false},
     {[](Configuracao& c) -> std::string& { return c.questDb.usuario; }, false},
@@ -41,7 +41,9 @@ std::optional<LinhaComando> lerLinhaComando(int argc, const char* const* argv) {
 
 Configuracao configuracaoDe(const std::vector<std::string>& argumentos) {
   Configuracao configuracao;
-  for (std::size_t i = 0; i < ARGUMENTOS.size(); ++i) ARGUMENTOS[i].campo(configuracao) = argumentos[i];
+  for (std::size_t i = 0; i < ARGUMENTOS.size(); ++i) {
+    if (ARGUMENTOS[i].campo) ARGUMENTOS[i].campo(configuracao) = argumentos[i];
+  }
   // Debug mode exactly when the last argument is the text "debug".
   configuracao.modoDebug = argumentos.back() == "debug";
   return configuracao;

@@ -59,7 +59,7 @@ void lerDoArquivo(LinhaComando& linha) {
   const ArquivoConfiguracao arquivo = lerArquivoConfiguracao(*caminhoConfiguracao());
   for (const auto& [nome, valor] : arquivo.ambiente) ::setenv(nome.c_str(), valor.c_str(), 1);
   linha.configuracao = configuracaoDe(arquivo.argumentos);
-  if (arquivo.conta) linha.configuracao->registro.conta = *arquivo.conta;
+  if (arquivo.conta) linha.configuracao->contaRegistro = *arquivo.conta;
 }
 
 // A QuestDB host or port that would change the meaning of the ingestion's address: refused

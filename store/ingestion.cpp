@@ -258,7 +258,7 @@ net::HttpRequest Sender::pedidoEscrita() const {
   pedido.url = options_.scheme + "://" + options_.host + ":" + std::to_string(options_.port) + "/write";
   pedido.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
   pedido.followRedirects = false;
-  if (options_.username) pedido.basic = net::BasicCredentials{*options_.username, *options_.password};
+  if (options_.username) pedido.basic = net::Credentials{*options_.username, *options_.password};
   return pedido;
 }
 

@@ -13,7 +13,7 @@ net::HttpRequest pedidoExec(const AcessoQuestDb& questDb, const std::string& sql
   net::HttpRequest pedido;
   pedido.url = "http://" + questDb.host + "/exec";
   pedido.query = {{"query", sqlQuery}, {"fmt", "json"}};
-  pedido.basic = net::BasicCredentials{questDb.usuario, questDb.senha};
+  pedido.basic = net::Credentials{questDb.usuario, questDb.senha};
   return pedido;
 }
 

@@ -6,6 +6,7 @@
 
 #include "run/command_line.hpp"
 #include "run/version.hpp"
+#include "registry/registry.hpp"
 
 namespace {
 
@@ -31,8 +32,9 @@ TEST(LerLinhaComando, TakesTheFullFormInItsPositions) {
   EXPECT_EQ(lida->nomeInvocacao, "./c");
   EXPECT_EQ(lida->argumentos, (std::vector<std::string>{"uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"}));
   const auto& c = *lida->configuracao;
-  EXPECT_EQ(std::tie(c.zabbix.usuario, c.zabbix.senha, c.registro.usuario, c.registro.senha),
-            std::tie("uz", "sz", "ut", "st"));
+  EXPECT_EQ(std::tie(c.zabbix.user, c.zabbix.password), std::tie("uz", "sz"));
+  const auto compilada = registry::contaCompilada();  // the registry pair is accepted, never used
+  EXPECT_EQ(std::tie(c.contaRegistro.login, c.contaRegistro.senha), std::tie(compilada.login, compilada.senha));
   EXPECT_EQ(std::tie(c.questDb.host, c.questDb.porta, c.questDb.usuario, c.questDb.senha),
             std::tie("ip", "port", "uq", "sq"));
   EXPECT_TRUE(c.modoDebug);

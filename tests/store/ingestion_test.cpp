@@ -150,8 +150,8 @@ TEST_F(SenderFlush, PostsTheWholeBufferOnceWithCredentialsAndContentType) {
   EXPECT_TRUE(pedido.query.empty());
   EXPECT_EQ(testing_support::wholeBody(pedido), "t,s=a n=1i 5\nt,s=b n=1i 5\n");
   ASSERT_TRUE(pedido.basic);
-  EXPECT_EQ(pedido.basic->usuario, "ad;min");
-  EXPECT_EQ(pedido.basic->senha, "qu est");
+  EXPECT_EQ(pedido.basic->user, "ad;min");
+  EXPECT_EQ(pedido.basic->password, "qu est");
   EXPECT_FALSE(pedido.idleTimeout);
 }
 

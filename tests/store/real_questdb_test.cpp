@@ -51,7 +51,7 @@ class SenhaErradaNaEscrita final : public net::HttpClient {
   net::HttpResponse perform(const net::HttpRequest& pedido) override {
     if (pedido.method != "POST") return real_.perform(pedido);
     net::HttpRequest alterado = pedido;
-    alterado.basic->senha += "-errada";
+    alterado.basic->password += "-errada";
     return real_.perform(alterado);
   }
 

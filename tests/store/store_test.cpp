@@ -221,11 +221,11 @@ TEST_F(SendQuestDB, EveryStatementGoesToPort80OfTheHostWithTheCredentials) {
     EXPECT_EQ(pedido.query.size(), 2u);
     EXPECT_EQ(pedido.query.at(0).first, "query");
     EXPECT_EQ(pedido.query.at(1), (std::pair<std::string, std::string>{"fmt", "json"}));
-    EXPECT_EQ(pedido.basic->usuario, "ad;min");
-    EXPECT_EQ(pedido.basic->senha, "qu;est");
+    EXPECT_EQ(pedido.basic->user, "ad;min");
+    EXPECT_EQ(pedido.basic->password, "qu;est");
   }
-  EXPECT_EQ(escrita().basic->usuario, "ad;min");
-  EXPECT_EQ(escrita().basic->senha, "qu;est");
+  EXPECT_EQ(escrita().basic->user, "ad;min");
+  EXPECT_EQ(escrita().basic->password, "qu;est");
 }
 
 // ---- what the table cannot hold ----
