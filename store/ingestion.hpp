@@ -16,7 +16,7 @@
 
 namespace store {
 
-/// The one failure type of the ingestion client: a refused configuration, a bad row,
+/// The one failure type of the ingestion client: a bad row,
 /// a transport failure or the server's refusal (with the server's own text).
 class IngressError : public std::runtime_error {
  public:
@@ -38,8 +38,7 @@ using ValorColuna = std::variant<std::monostate, std::int64_t, TimestampMicros>;
 using Simbolos = std::vector<std::pair<std::string, std::string>>;
 using Colunas = std::vector<std::pair<std::string, ValorColuna>>;
 
-/// The options of a sender, as the program builds them or as a configuration string
-/// "http::addr=host:port;username=u;password=p;" says them.
+/// The options of a sender.
 struct SenderOptions {
   std::string scheme;  // "http" or "https"
   std::string host;
@@ -51,19 +50,14 @@ struct SenderOptions {
   // answer was lost is stored once.
   std::chrono::milliseconds retry_timeout{10000};
 
-  bool operator==(const SenderOptions&) const = default;
 };
 
 /// A host name, an IPv4 address or a bracketed IPv6 address: nothing that could change
-/// the meaning of a URL or of a configuration string.
+/// the meaning of a URL.
 bool hostValido(std::string_view host);
 
 /// A port from 1 to 65535 written in plain digits, or nullopt.
 std::optional<int> lerPorta(std::string_view texto);
-
-/// Parses a configuration string; ";;" inside a value stands for one ';'. IngressError
-/// on an unknown schema or key, a bad port, a repeated key or a malformed string.
-SenderOptions parseConf(std::string_view conf);
 
 /// One line of the line protocol, with its line feed. Null columns are left out.
 std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
@@ -87,9 +81,6 @@ class Sender {
  public:
   explicit Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio = nanosSistema,
                   Espera espera = esperaReal());
-  /// A sender for a configuration string that comes from outside the program.
-  static Sender from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio = nanosSistema,
-                          Espera espera = esperaReal());
 
   Sender(const Sender&) = delete;
   Sender& operator=(const Sender&) = delete;
