@@ -72,7 +72,7 @@ int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
     return base::STATUS_OK;
   }
   const store::Gravacao gravacao =
-      naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, configuracao.questDb, resultado); });
+      naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, std::get<store::DestinoQuestDb>(configuracao.questDb), resultado); });
   totais.linhasDeixadasDeFora = static_cast<long>(gravacao.deixadasDeFora);
   // The ingestion failure was already reported on stderr: no "OK", and a failing status.
   if (!gravacao.aceita) return base::STATUS_FAILURE;

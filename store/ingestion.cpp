@@ -1,7 +1,6 @@
 #include "store/ingestion.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -11,10 +10,6 @@
 namespace store {
 
 namespace {
-
-bool soDigitos(std::string_view texto) {
-  return !texto.empty() && std::all_of(texto.begin(), texto.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 // Statuses of a server or proxy that is restarting or overloaded; any other is final.
 bool statusTransitorio(long status) {
@@ -101,23 +96,6 @@ std::string textoDoServidor(const net::HttpResponse& resposta) {
 
 }  // namespace
 
-bool hostValido(std::string_view host) {
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-    return std::all_of(host.begin() + 1, host.end() - 1,
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; });
-  }
-  return !host.empty() && host.size() <= 253 && std::all_of(host.begin(), host.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
-  });
-}
-
-std::optional<int> lerPorta(std::string_view texto) {
-  if (!soDigitos(texto) || texto.size() > 5) return std::nullopt;
-  const int porta = std::stoi(std::string(texto));
-  if (porta < 1 || porta > 65535) return std::nullopt;
-  return porta;
-}
-
 std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
                            TimestampNanos at) {
   exigirNome(tabela, "tabela");
@@ -152,13 +130,13 @@ std::int64_t nanosSistema() {
 
 Espera esperaReal() { return {[] { return std::chrono::steady_clock::now(); }, pausar}; }
 
-Sender::Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio, Espera espera)
-    : http_(http), options_(std::move(options)), relogio_(std::move(relogio)), espera_(std::move(espera)) {}
+Sender::Sender(net::HttpClient& http, DestinoQuestDb destino, RelogioNanos relogio, Espera espera)
+    : http_(http), destino_(std::move(destino)), relogio_(std::move(relogio)), espera_(std::move(espera)) {}
 
 TimestampNanos Sender::now() {
   const std::int64_t lido = relogio_();
-  ultimoNow_ = ultimoNow_ ? std::max(*ultimoNow_, lido) : lido;
-  return {*ultimoNow_};
+  ultimaHora_ = ultimaHora_ ? std::max(*ultimaHora_, lido) : lido;
+  return {*ultimaHora_};
 }
 
 void Sender::exigirAberto() const {
@@ -177,10 +155,10 @@ void Sender::row(std::string_view tabela, const Simbolos& simbolos, const Coluna
 net::HttpRequest Sender::pedidoEscrita() const {
   net::HttpRequest pedido;
   pedido.method = "POST";
-  pedido.url = options_.scheme + "://" + options_.host + ":" + std::to_string(options_.port) + "/write";
+  pedido.url = "https://" + destino_.host + ":" + std::to_string(destino_.porta) + "/write";
   pedido.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
   pedido.followRedirects = false;
-  if (options_.username) pedido.basic = net::Credentials{*options_.username, *options_.password};
+  pedido.basic = destino_.credenciais;
   return pedido;
 }
 
@@ -199,7 +177,7 @@ void Sender::flush() {
         enviar(pedido);
         return;
       } catch (const FalhaTransitoria& falha) {
-        if (espera_.agora() - inicio >= options_.retry_timeout) throw IngressError(falha.what());
+        if (espera_.agora() - inicio >= espera_.limite) throw IngressError(falha.what());
       }
       espera_.pausar(pausa);
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "net/http.hpp"
+#include "store/destination.hpp"
 
 namespace store {
 
@@ -38,27 +39,6 @@ using ValorColuna = std::variant<std::monostate, std::int64_t, TimestampMicros>;
 using Simbolos = std::vector<std::pair<std::string, std::string>>;
 using Colunas = std::vector<std::pair<std::string, ValorColuna>>;
 
-/// The options of a sender.
-struct SenderOptions {
-  std::string scheme;  // "http" or "https"
-  std::string host;
-  int port = 0;
-  std::optional<std::string> username;
-  std::optional<std::string> password;
-  // How long a flush keeps sending again after a failure that may pass (the server or
-  // its proxy restarting); the table deduplicates, so a batch that did land before its
-  // answer was lost is stored once.
-  std::chrono::milliseconds retry_timeout{10000};
-
-};
-
-/// A host name, an IPv4 address or a bracketed IPv6 address: nothing that could change
-/// the meaning of a URL.
-bool hostValido(std::string_view host);
-
-/// A port from 1 to 65535 written in plain digits, or nullopt.
-std::optional<int> lerPorta(std::string_view texto);
-
 /// One line of the line protocol, with its line feed. Null columns are left out.
 std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
                            TimestampNanos at);
@@ -72,14 +52,18 @@ std::int64_t nanosSistema();
 struct Espera {
   std::function<std::chrono::steady_clock::time_point()> agora;
   std::function<void(std::chrono::milliseconds)> pausar;
+  // How long a flush keeps sending again after a failure that may pass (the server or
+  // its proxy restarting); the table deduplicates, so a batch that did land before its
+  // answer was lost is stored once.
+  std::chrono::milliseconds limite{10000};
 };
 Espera esperaReal();
 
-/// Buffers rows and sends them all with flush. Closing drops whatever was not flushed
+/// Buffers rows and sends them all with flush, by HTTPS to the destination's port. Closing drops whatever was not flushed
 /// and never sends: after a failure nothing more goes out.
 class Sender {
  public:
-  explicit Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio = nanosSistema,
+  explicit Sender(net::HttpClient& http, DestinoQuestDb destino, RelogioNanos relogio = nanosSistema,
                   Espera espera = esperaReal());
 
   Sender(const Sender&) = delete;
@@ -90,7 +74,7 @@ class Sender {
   TimestampNanos now();
   void row(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas, TimestampNanos at);
   /// One POST of the whole buffer, sent again while it fails in a way that may pass
-  /// (see retry_timeout); nothing is sent when the buffer is empty.
+  /// (see Espera::limite); nothing is sent when the buffer is empty.
   void flush();
   void close() noexcept;
 
@@ -100,10 +84,10 @@ class Sender {
   void exigirAberto() const;
 
   net::HttpClient& http_;
-  SenderOptions options_;
+  DestinoQuestDb destino_;
   RelogioNanos relogio_;
   Espera espera_;
-  std::optional<std::int64_t> ultimoNow_;
+  std::optional<std::int64_t> ultimaHora_;  // the latest time now() gave
   std::vector<std::string> buffer_;  // the rows, in blocks
   bool fechado_ = false;
 };

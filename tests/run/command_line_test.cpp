@@ -26,18 +26,27 @@ TEST(LerLinhaComando, AcceptsOnlyOneOrTenArguments) {
 }
 
 TEST(LerLinhaComando, TakesTheFullFormInItsPositions) {
-  auto argv = argumentos({"./c", "m", "uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"});
+  auto argv = argumentos({"./c", "m", "uz", "sz", "ut", "st", "ip", "9009", "uq", "sq", "debug"});
   auto lida = run::lerLinhaComando(11, argv.data());
   ASSERT_TRUE(lida && lida->configuracao);
   EXPECT_EQ(lida->nomeInvocacao, "./c");
-  EXPECT_EQ(lida->argumentos, (std::vector<std::string>{"uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"}));
+  EXPECT_EQ(lida->argumentos, (std::vector<std::string>{"uz", "sz", "ut", "st", "ip", "9009", "uq", "sq", "debug"}));
   const auto& c = *lida->configuracao;
   EXPECT_EQ(std::tie(c.zabbix.user, c.zabbix.password), std::tie("uz", "sz"));
   const auto compilada = registry::contaCompilada();  // the registry pair is accepted, never used
   EXPECT_EQ(std::tie(c.contaRegistro.login, c.contaRegistro.senha), std::tie(compilada.login, compilada.senha));
-  EXPECT_EQ(std::tie(c.questDb.host, c.questDb.porta, c.questDb.usuario, c.questDb.senha),
-            std::tie("ip", "port", "uq", "sq"));
+  const auto& questDb = std::get<store::DestinoQuestDb>(c.questDb);
+  EXPECT_EQ(std::make_tuple(questDb.host, questDb.porta, questDb.credenciais.user, questDb.credenciais.password),
+            std::make_tuple("ip", 9009, "uq", "sq"));
   EXPECT_TRUE(c.modoDebug);
+}
+
+TEST(LerLinhaComando, KeepsWhyTheQuestDbPortCannotBeUsedForTheRunToRefuse) {
+  auto argv = argumentos({"./c", "m", "uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"});
+  const auto lida = run::lerLinhaComando(11, argv.data());
+  ASSERT_TRUE(lida && lida->configuracao);
+  EXPECT_EQ(std::get<std::string>(lida->configuracao->questDb),
+            "a porta do QuestDB (7º argumento) não é um número de 1 a 65535");
 }
 
 TEST(LerLinhaComando, DebugModeIsOnOnlyForTheExactWord) {

@@ -10,7 +10,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using store::SenderOptions;
 using store::IngressError;
 using store::TimestampMicros;
 using store::TimestampNanos;
@@ -26,8 +25,12 @@ std::string mensagemDe(const std::function<void()>& passo) {
 }
 
 // Where the tests' rows go; the user name and password hold what a URL would have to escape.
-SenderOptions opcoes(std::chrono::milliseconds reenvio = 10000ms) {
-  return {"https", "127.0.0.5", 19443, "ad;min", "qu est", reenvio};
+const store::DestinoQuestDb DESTINO{"127.0.0.5", 19443, {"ad;min", "qu est"}};
+
+store::Espera semReenvio() {
+  store::Espera espera = store::esperaReal();
+  espera.limite = 0ms;
+  return espera;
 }
 
 TEST(LinhaProtocolo, EscapesNamesAndValuesAndWritesTypedFields) {
@@ -75,17 +78,19 @@ struct RelogioDePausas {
   std::chrono::steady_clock::time_point agora{};
   std::vector<std::chrono::milliseconds> pausas;
 
-  store::Espera espera() {
-    return {[this] { return agora; }, [this](std::chrono::milliseconds pausa) {
+  store::Espera espera(std::chrono::milliseconds limite = store::Espera{}.limite) {
+    return {[this] { return agora; },
+            [this](std::chrono::milliseconds pausa) {
               pausas.push_back(pausa);
               agora += pausa;
-            }};
+            },
+            limite};
   }
 };
 
 class SenderFlush : public testing::Test {
  protected:
-  store::Sender novo() { return store::Sender(http, opcoes(), [] { return std::int64_t{1000}; }); }
+  store::Sender novo() { return store::Sender(http, DESTINO, [] { return std::int64_t{1000}; }); }
   void umaLinha(store::Sender& sender, const char* valor) {
     sender.row("t", {{"s", valor}}, {{"n", std::int64_t{1}}}, TimestampNanos{5});
   }
@@ -161,7 +166,7 @@ TEST_F(SenderFlush, TurnsEveryRefusalIntoAnIngressErrorWithTheServersText) {
   };
   for (const auto& caso : casos) {
     http.respond(caso.status, caso.corpo);
-    auto sender = store::Sender(http, opcoes(0ms));
+    auto sender = store::Sender(http, DESTINO, store::nanosSistema, semReenvio());
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), caso.mensagem) << caso.status;
   }
@@ -195,7 +200,7 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
     FakeHttp fake;
     for (const auto& passo : caso.roteiro) fake.respond(passo);
     RelogioDePausas relogio;
-    auto sender = store::Sender(fake, opcoes(), store::nanosSistema, relogio.espera());
+    auto sender = store::Sender(fake, DESTINO, store::nanosSistema, relogio.espera());
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), *caso.mensagem ? caso.mensagem : "(no IngressError)") << caso.nome;
     EXPECT_TRUE(fake.scriptDone()) << caso.nome;
@@ -222,7 +227,7 @@ TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
     for (std::size_t i = 0; i < esperadas.size(); ++i) fake.respond(503, "busy");
     fake.respond(503, "still busy");
     RelogioDePausas relogio;
-    auto sender = store::Sender(fake, opcoes(reenvio), store::nanosSistema, relogio.espera());
+    auto sender = store::Sender(fake, DESTINO, store::nanosSistema, relogio.espera(reenvio));
     umaLinha(sender, "a");
     EXPECT_EQ(mensagemDe([&] { sender.flush(); }), "o QuestDB recusou as linhas (HTTP 503): still busy") << reenvio.count();
     EXPECT_EQ(relogio.pausas, esperadas) << reenvio.count();
@@ -234,7 +239,7 @@ TEST_F(SenderFlush, LetsTheRunDeadlineThroughUntouched) {
   struct Expirado final : net::HttpClient {
     net::HttpResponse perform(const net::HttpRequest&) override { throw base::TimeoutException(300); }
   } expirado;
-  auto sender = store::Sender(expirado, opcoes());
+  auto sender = store::Sender(expirado, DESTINO);
   sender.row("t", {}, {{"n", std::int64_t{1}}}, TimestampNanos{5});
   EXPECT_THROW(sender.flush(), base::TimeoutException);
 }
@@ -260,7 +265,7 @@ TEST_F(SenderFlush, ClosingAfterAFailureSendsNothingAndRefusesMoreRows) {
 TEST(SenderNow, NeverGoesBackInTime) {
   std::deque<std::int64_t> leituras{100, 90, 120, 120, 50, 121};
   FakeHttp http;
-  auto sender = store::Sender(http, opcoes(), [&] {
+  auto sender = store::Sender(http, DESTINO, [&] {
     const auto lido = leituras.front();
     leituras.pop_front();
     return lido;

@@ -14,7 +14,7 @@ using testing_support::FakeHttp;
 
 class ConsultarQuestDb : public testing::Test {
  protected:
-  static store::AcessoQuestDb em(const char* host) { return {host, "9443", "admin", "qu:e st"}; }
+  static store::DestinoQuestDb em(const char* host) { return {host, 9443, {"admin", "qu:e st"}}; }
 
   FakeHttp http;
 };

@@ -99,8 +99,8 @@ class QuestDbReal : public testing::Test {
     return lidas;
   }
 
-  const store::AcessoQuestDb questDb{ambiente("COLETOR_QUESTDB_HOST"), ambiente("COLETOR_QUESTDB_PORT", "19443"),
-                                     ambiente("COLETOR_QUESTDB_USER", "admin"), ambiente("COLETOR_QUESTDB_PASS", "quest")};
+  const store::DestinoQuestDb questDb{ambiente("COLETOR_QUESTDB_HOST"), std::stoi(ambiente("COLETOR_QUESTDB_PORT", "19443")),
+                                      {ambiente("COLETOR_QUESTDB_USER", "admin"), ambiente("COLETOR_QUESTDB_PASS", "quest")}};
   net::CurlClient http{ambiente("COLETOR_QUESTDB_CA")};
   store_testes::FusoHorario fuso{store_testes::BRASILIA};
 };
