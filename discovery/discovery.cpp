@@ -71,8 +71,9 @@ int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
     base::console::block(montarRelatorio(resultado));
     return base::STATUS_OK;
   }
+  const auto& questDb = std::get<store::DestinoQuestDb>(configuracao.questDb);
   const store::Gravacao gravacao =
-      naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, std::get<store::DestinoQuestDb>(configuracao.questDb), resultado); });
+      naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, questDb, resultado); });
   totais.linhasDeixadasDeFora = static_cast<long>(gravacao.deixadasDeFora);
   // The ingestion failure was already reported on stderr: no "OK", and a failing status.
   if (!gravacao.aceita) return base::STATUS_FAILURE;

@@ -1,4 +1,5 @@
 // The maker's customer registry: the login with the collector's own account and the customer list.
+// TQ in names (obterTokenSistemaTQ, tokenTQ) stands for the maker, Tarquel.
 #pragma once
 
 #include <stdexcept>
