@@ -31,9 +31,9 @@ decltype(auto) naEtapa(Etapa etapa, Passo&& passo, const std::string& detalhe = 
   return base::inStep(detalhe.empty() ? nome : nome + "(" + detalhe + ")", std::forward<Passo>(passo));
 }
 
-ListaClientes obterSelecao(net::HttpClient& http, const registry::Credenciais& credenciais) {
+ListaClientes obterSelecao(net::HttpClient& http, const registry::Conta& conta) {
   const net::Json tokenTQ =
-      naEtapa(Etapa::loginRegistro, [&] { return registry::obterTokenSistemaTQ(http, credenciais); });
+      naEtapa(Etapa::loginRegistro, [&] { return registry::obterTokenSistemaTQ(http, conta); });
   // The list is selected as it is parsed, never held whole: a 100 000-customer list
   // would otherwise cost about 7 times its 26 MB as a tree.
   SelecaoDoCorpo selecao =
@@ -63,7 +63,7 @@ int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
   // Parsed once: every thread's handshakes share it.
   const auto confianca = std::make_shared<const net::TrustStore>(configuracao.caBundle);
   net::CurlClient http(confianca);
-  const auto resultado = consultarClientes(obterSelecao(http, configuracao.registro), configuracao, confianca);
+  const auto resultado = consultarClientes(obterSelecao(http, configuracao.contaRegistro), configuracao, confianca);
   const auto status1 = std::count_if(resultado.begin(), resultado.end(), [](const auto& r) { return r.status == 1; });
   totais.clientesStatus1 = status1;
   totais.clientesStatus0 = static_cast<long>(resultado.size()) - status1;
@@ -71,8 +71,9 @@ int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
     base::console::block(montarRelatorio(resultado));
     return base::STATUS_OK;
   }
+  const auto& questDb = std::get<store::DestinoQuestDb>(configuracao.questDb);
   const store::Gravacao gravacao =
-      naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, configuracao.questDb, resultado); });
+      naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, questDb, resultado); });
   totais.linhasDeixadasDeFora = static_cast<long>(gravacao.deixadasDeFora);
   // The ingestion failure was already reported on stderr: no "OK", and a failing status.
   if (!gravacao.aceita) return base::STATUS_FAILURE;

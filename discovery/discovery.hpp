@@ -3,18 +3,21 @@
 
 #include <atomic>
 #include <string>
+#include <variant>
 
 #include "registry/registry.hpp"
-#include "store/questdb_query.hpp"
+#include "store/destination.hpp"
 #include "zabbix/worker.hpp"
 
 namespace discovery {
 
 /// What one run needs, from the command line and the trust settings.
 struct Configuracao {
-  registry::Credenciais registro;
-  zabbix::Credenciais zabbix;
-  store::AcessoQuestDb questDb;
+  registry::Conta contaRegistro = registry::contaCompilada();  // the compiled one unless the file gives one
+  net::Credentials zabbix;
+  // Where the rows go, or why the command line's host or port cannot be used: a run that
+  // stores its records is refused before it starts when they cannot.
+  std::variant<store::DestinoQuestDb, std::string> questDb;
   bool modoDebug = false;
   std::string caBundle;  // PEM file trusted instead of the system store; empty: the system store
 };
@@ -29,7 +32,7 @@ struct Totais {
 };
 
 /// Runs the whole discovery, keeping `totais` up to date; returns the exit status of the run.
-/// In normal mode the QuestDB address must have passed store::enderecoInvalido.
+/// In normal mode `configuracao.questDb` must hold a destination.
 int descobertaPPPoE(const Configuracao& configuracao, Totais& totais);
 
 }  // namespace discovery

@@ -25,7 +25,7 @@ constexpr const char* URL = "https://zbx.example/api_jsonrpc.php";
 // Classic login, newer login, item.get, logout: the most one worker sends.
 constexpr int MAX_PEDIDOS = 4;
 
-const zabbix::Credenciais CREDENCIAIS{"Admin", "zabbix"};
+const net::Credentials CREDENCIAIS{"Admin", "zabbix"};
 
 // A body from the fuzzer, or now and then a typical answer with a fuzzed part inside.
 std::string corpo(FuzzedDataProvider& dados) {

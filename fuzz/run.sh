@@ -10,7 +10,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(json selection zabbix line_protocol conf)
+((${#targets[@]})) || targets=(json selection zabbix line_protocol)
 build=${FUZZ_BUILD:-$root/build-fuzz}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -18,7 +18,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Re
 cmake --build "$build" --target "${targets[@]/#/fuzz_}" >/dev/null
 
 mkdir -p "$build/artifacts" "$build/logs"
-declare -A dictionary=([json]=json [selection]=json [zabbix]=json [conf]=conf)
+declare -A dictionary=([json]=json [selection]=json [zabbix]=json)
 failed=()
 summary=()
 for target in "${targets[@]}"; do

@@ -258,8 +258,8 @@ struct CurlClient::Impl {
     setBody(request, t);
     if (request.basic) {
       set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-      set(CURLOPT_USERNAME, request.basic->usuario.c_str());
-      set(CURLOPT_PASSWORD, request.basic->senha.c_str());
+      set(CURLOPT_USERNAME, request.basic->user.c_str());
+      set(CURLOPT_PASSWORD, request.basic->password.c_str());
     }
     setBounds(request);
   }

@@ -17,9 +17,10 @@ namespace net {
 using Headers = std::vector<std::pair<std::string, std::string>>;
 using QueryParams = std::vector<std::pair<std::string, std::string>>;
 
-struct BasicCredentials {
-  std::string usuario;
-  std::string senha;
+/// A user name and password, as HTTP basic authentication and logins take them.
+struct Credentials {
+  std::string user;
+  std::string password;
 };
 
 struct HttpRequest {
@@ -31,7 +32,7 @@ struct HttpRequest {
   // A large body in pieces, sent one after the other when `body` is absent, so that it is
   // never held as one block (nor grown as one).
   std::vector<std::string> bodyParts;
-  std::optional<BasicCredentials> basic;  // sent with the request itself
+  std::optional<Credentials> basic;  // sent with the request itself
   // Bounds on connecting (TLS handshake included) and on each wait for response data;
   // none when absent.
   std::optional<std::chrono::milliseconds> connectTimeout;

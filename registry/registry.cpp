@@ -15,7 +15,7 @@ constexpr const char* USER_ID = "7c1e5a90-3b2d-4f6e-9a8c-d0b4e2f61a37";
 
 std::string referer() { return std::string(config::PORTAL_ORIGIN) + "/"; }
 
-net::Headers headersLogin() {
+net::Headers cabecalhosLogin() {
   return {
       {"User-Agent", USER_AGENT},
       {"Accept", ACCEPT},
@@ -33,7 +33,7 @@ net::Headers headersLogin() {
   };
 }
 
-net::Headers headersLista(const net::Json& tokenTQ) {
+net::Headers cabecalhosLista(const net::Json& tokenTQ) {
   return {
       {"User-Agent", USER_AGENT},
       {"Accept", ACCEPT},
@@ -62,12 +62,12 @@ net::Json tokenDa(const net::Json& resposta) {
 
 Conta contaCompilada() { return {config::REGISTRY_LOGIN, config::REGISTRY_PASSWORD}; }
 
-net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& credenciais) {
+net::Json obterTokenSistemaTQ(net::HttpClient& http, const Conta& conta) {
   net::HttpRequest pedido;
   pedido.method = "POST";
   pedido.url = std::string(config::REGISTRY_API_URL) + "/login";
-  pedido.headers = headersLogin();
-  pedido.body = net::serialize(net::Json{{"login", credenciais.conta.login}, {"senha", credenciais.conta.senha}});
+  pedido.headers = cabecalhosLogin();
+  pedido.body = net::serialize(net::Json{{"login", conta.login}, {"senha", conta.senha}});
   // The status is not looked at: the body alone says whether we got a token.
   return tokenDa(net::parseJson(http.perform(pedido).body));
 }
@@ -75,7 +75,7 @@ net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& credenci
 std::string obterListaClientes(net::HttpClient& http, const net::Json& tokenTQ) {
   net::HttpRequest pedido;
   pedido.url = std::string(config::REGISTRY_API_URL) + "/acessos";
-  pedido.headers = headersLista(tokenTQ);
+  pedido.headers = cabecalhosLista(tokenTQ);
   return std::move(http.perform(pedido).body);
 }
 

@@ -1,4 +1,5 @@
 // The maker's customer registry: the login with the collector's own account and the customer list.
+// TQ in names (obterTokenSistemaTQ, tokenTQ) stands for the maker, Tarquel.
 #pragma once
 
 #include <stdexcept>
@@ -24,18 +25,9 @@ struct Conta {
 /// The account compiled into the program.
 Conta contaCompilada();
 
-/// What a run hands the registry: the user name and password of the command line
-/// (accepted, never sent) and the account the login sends.
-struct Credenciais {
-  std::string usuario;
-  std::string senha;
-  Conta conta = contaCompilada();
-};
-
-/// Logs in with `credenciais.conta` (the user name and password of the command line are
-/// accepted and not sent) and returns the answer's "token" unchanged, in whatever JSON
+/// Logs in with `conta` and returns the answer's "token" unchanged, in whatever JSON
 /// type it came. RequestException, net::JsonError and TokenAusente reach the caller.
-net::Json obterTokenSistemaTQ(net::HttpClient& http, const Credenciais& credenciais);
+net::Json obterTokenSistemaTQ(net::HttpClient& http, const Conta& conta);
 
 /// Fetches the customer list with the token and returns its body undecoded, whatever its
 /// status, for the selection to read entry by entry. Request failures reach the caller.

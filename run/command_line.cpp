@@ -3,6 +3,8 @@
 #include <array>
 #include <cstring>
 
+#include "store/store.hpp"
+
 namespace run {
 
 namespace {
@@ -11,23 +13,9 @@ using discovery::Configuracao;
 
 constexpr int ARGUMENTOS_COMPLETOS = 10;
 
-struct Argumento {
-  std::string& (*campo)(Configuracao&);
-  bool secreto;
-};
-
-// Positions 2 to 9, in order; the last one is the debug switch.
-constexpr std::array<Argumento, 8> ARGUMENTOS = {{
-    {[](Configuracao& c) -> std::string& { return c.zabbix.usuario; }, false},
-    {[](Configuracao& c) -> std::string& { return c.zabbix.senha; }, true},
-    {[](Configuracao& c) -> std::string& { return c.registro.usuario; }, false},
-    {[](Configuracao& c) -> std::string& { return c.registro.senha; }, true},
-    {[](Configuracao& c) -> std::string& { return c.questDb.host; }, false},
-    {[](Configuracao& c) -> std::string& { return c.questDb.porta; }, false},
-    {[](Configuracao& c) -> std::string& { return c.questDb.usuario; }, false},
-    {[](Configuracao& c) -> std::string& { return c.questDb.senha; }, true},
-}};
-static_assert(NOMES_ARGUMENTOS.size() == ARGUMENTOS.size() + 1, "one name per argument after the mode");
+// The passwords among positions 2 to 9, in order; the last one is the debug switch.
+constexpr std::array<bool, 8> SECRETOS = {false, true, false, true, false, false, false, true};
+static_assert(NOMES_ARGUMENTOS.size() == SECRETOS.size() + 1, "one name per argument after the mode");
 
 }  // namespace
 
@@ -41,7 +29,10 @@ std::optional<LinhaComando> lerLinhaComando(int argc, const char* const* argv) {
 
 Configuracao configuracaoDe(const std::vector<std::string>& argumentos) {
   Configuracao configuracao;
-  for (std::size_t i = 0; i < ARGUMENTOS.size(); ++i) ARGUMENTOS[i].campo(configuracao) = argumentos[i];
+  configuracao.zabbix = {argumentos[0], argumentos[1]};
+  // argumentos[2] and [3], the registry's user name and password, are accepted and not used:
+  // the login sends the collector's own account.
+  configuracao.questDb = store::lerDestino(argumentos[4], argumentos[5], {argumentos[6], argumentos[7]});
   // Debug mode exactly when the last argument is the text "debug".
   configuracao.modoDebug = argumentos.back() == "debug";
   return configuracao;
@@ -49,8 +40,8 @@ Configuracao configuracaoDe(const std::vector<std::string>& argumentos) {
 
 void ocultarSenhas(int argc, char** argv) {
   if (argc - 1 != ARGUMENTOS_COMPLETOS) return;
-  for (std::size_t i = 0; i < ARGUMENTOS.size(); ++i) {
-    if (ARGUMENTOS[i].secreto) std::memset(argv[i + 2], 0, std::strlen(argv[i + 2]));
+  for (std::size_t i = 0; i < SECRETOS.size(); ++i) {
+    if (SECRETOS[i]) std::memset(argv[i + 2], 0, std::strlen(argv[i + 2]));
   }
 }
 

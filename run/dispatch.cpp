@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "base/console.hpp"
 #include "base/deadline.hpp"
@@ -19,7 +20,6 @@
 #include "run/launch.hpp"
 #include "run/report.hpp"
 #include "run/version.hpp"
-#include "store/store.hpp"
 
 namespace run {
 
@@ -59,14 +59,15 @@ void lerDoArquivo(LinhaComando& linha) {
   const ArquivoConfiguracao arquivo = lerArquivoConfiguracao(*caminhoConfiguracao());
   for (const auto& [nome, valor] : arquivo.ambiente) ::setenv(nome.c_str(), valor.c_str(), 1);
   linha.configuracao = configuracaoDe(arquivo.argumentos);
-  if (arquivo.conta) linha.configuracao->registro.conta = *arquivo.conta;
+  if (arquivo.conta) linha.configuracao->contaRegistro = *arquivo.conta;
 }
 
 // A QuestDB host or port that would change the meaning of the ingestion's address: refused
 // before any request, like a wrong command line.
 std::optional<std::string> enderecoRecusado(const LinhaComando& linha) {
   if (linha.mode != "descobertaPPPoE" || !linha.configuracao || linha.configuracao->modoDebug) return std::nullopt;
-  return store::enderecoInvalido(linha.configuracao->questDb);
+  if (const auto* motivo = std::get_if<std::string>(&linha.configuracao->questDb)) return *motivo;
+  return std::nullopt;
 }
 
 Desfecho desfechoDe(const LinhaComando& linha, int status) {

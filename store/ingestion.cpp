@@ -1,7 +1,6 @@
 #include "store/ingestion.hpp"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <thread>
 
@@ -11,52 +10,6 @@
 namespace store {
 
 namespace {
-
-IngressError confInvalida(const std::string& motivo) {
-  return IngressError("configuração do QuestDB inválida: " + motivo);
-}
-
-// Reads one value up to its closing ';' (or the end); ";;" stands for one ';'.
-std::string lerValor(std::string_view resto, std::size_t& i) {
-  std::string valor;
-  while (i < resto.size()) {
-    const char c = resto[i++];
-    if (c != ';') {
-      valor.push_back(c);
-    } else if (i < resto.size() && resto[i] == ';') {
-      valor.push_back(';');
-      ++i;
-    } else {
-      break;
-    }
-  }
-  return valor;
-}
-
-bool soDigitos(std::string_view texto) {
-  return !texto.empty() && std::all_of(texto.begin(), texto.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// Messages name keys, never values: a value may be, or hold part of, the password.
-void lerEndereco(const std::string& addr, SenderOptions& options) {
-  const auto doisPontos = addr.rfind(':');
-  if (doisPontos == std::string::npos) throw confInvalida("addr sem porta");
-  options.host = addr.substr(0, doisPontos);
-  if (!hostValido(options.host)) throw confInvalida("host de addr inválido");
-  const auto porta = lerPorta(std::string_view(addr).substr(doisPontos + 1));
-  if (!porta) throw confInvalida("porta de addr fora de 1 a 65535");
-  options.port = *porta;
-}
-
-void atribuir(std::optional<std::string>& destino, const std::string& chave, std::string valor) {
-  if (destino) throw confInvalida("chave '" + chave + "' repetida");
-  destino = std::move(valor);
-}
-
-std::chrono::milliseconds lerRetryTimeout(const std::string& valor) {
-  if (!soDigitos(valor) || valor.size() > 9) throw confInvalida("retry_timeout não é um número de milissegundos");
-  return std::chrono::milliseconds(std::stol(valor));
-}
 
 // Statuses of a server or proxy that is restarting or overloaded; any other is final.
 bool statusTransitorio(long status) {
@@ -143,55 +96,6 @@ std::string textoDoServidor(const net::HttpResponse& resposta) {
 
 }  // namespace
 
-bool hostValido(std::string_view host) {
-  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-    return std::all_of(host.begin() + 1, host.end() - 1,
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; });
-  }
-  return !host.empty() && host.size() <= 253 && std::all_of(host.begin(), host.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
-  });
-}
-
-std::optional<int> lerPorta(std::string_view texto) {
-  if (!soDigitos(texto) || texto.size() > 5) return std::nullopt;
-  const int porta = std::stoi(std::string(texto));
-  if (porta < 1 || porta > 65535) return std::nullopt;
-  return porta;
-}
-
-SenderOptions parseConf(std::string_view conf) {
-  const auto separador = conf.find("::");
-  if (separador == std::string_view::npos) throw confInvalida("falta o esquema (http:: ou https::)");
-  SenderOptions options;
-  options.scheme = std::string(conf.substr(0, separador));
-  if (options.scheme != "http" && options.scheme != "https") {
-    throw confInvalida("esquema '" + options.scheme + "' não suportado");
-  }
-  const std::string_view resto = conf.substr(separador + 2);
-  std::optional<std::string> addr;
-  for (std::size_t i = 0; i < resto.size();) {
-    const auto igual = resto.find('=', i);
-    const std::string chave(resto.substr(i, igual == std::string_view::npos ? std::string_view::npos : igual - i));
-    if (igual == std::string_view::npos || chave.empty() || chave.find(';') != std::string::npos) {
-      throw confInvalida("esperado chave=valor; na posição " + std::to_string(separador + 2 + i));
-    }
-    i = igual + 1;
-    std::string valor = lerValor(resto, i);
-    if (chave == "addr") atribuir(addr, chave, std::move(valor));
-    else if (chave == "username") atribuir(options.username, chave, std::move(valor));
-    else if (chave == "password") atribuir(options.password, chave, std::move(valor));
-    else if (chave == "retry_timeout") options.retry_timeout = lerRetryTimeout(valor);
-    else throw confInvalida("chave desconhecida na posição " + std::to_string(separador + 2 + igual - chave.size()));
-  }
-  if (!addr) throw confInvalida("falta a chave addr");
-  lerEndereco(*addr, options);
-  if (options.username.has_value() != options.password.has_value()) {
-    throw confInvalida("username e password vão juntos");
-  }
-  return options;
-}
-
 std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
                            TimestampNanos at) {
   exigirNome(tabela, "tabela");
@@ -226,17 +130,13 @@ std::int64_t nanosSistema() {
 
 Espera esperaReal() { return {[] { return std::chrono::steady_clock::now(); }, pausar}; }
 
-Sender::Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio, Espera espera)
-    : http_(http), options_(std::move(options)), relogio_(std::move(relogio)), espera_(std::move(espera)) {}
-
-Sender Sender::from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio, Espera espera) {
-  return Sender(http, parseConf(conf), std::move(relogio), std::move(espera));
-}
+Sender::Sender(net::HttpClient& http, DestinoQuestDb destino, RelogioNanos relogio, Espera espera)
+    : http_(http), destino_(std::move(destino)), relogio_(std::move(relogio)), espera_(std::move(espera)) {}
 
 TimestampNanos Sender::now() {
   const std::int64_t lido = relogio_();
-  ultimoNow_ = ultimoNow_ ? std::max(*ultimoNow_, lido) : lido;
-  return {*ultimoNow_};
+  ultimaHora_ = ultimaHora_ ? std::max(*ultimaHora_, lido) : lido;
+  return {*ultimaHora_};
 }
 
 void Sender::exigirAberto() const {
@@ -255,10 +155,10 @@ void Sender::row(std::string_view tabela, const Simbolos& simbolos, const Coluna
 net::HttpRequest Sender::pedidoEscrita() const {
   net::HttpRequest pedido;
   pedido.method = "POST";
-  pedido.url = options_.scheme + "://" + options_.host + ":" + std::to_string(options_.port) + "/write";
+  pedido.url = "https://" + destino_.host + ":" + std::to_string(destino_.porta) + "/write";
   pedido.headers = {{"Content-Type", "text/plain; charset=utf-8"}};
   pedido.followRedirects = false;
-  if (options_.username) pedido.basic = net::BasicCredentials{*options_.username, *options_.password};
+  pedido.basic = destino_.credenciais;
   return pedido;
 }
 
@@ -277,7 +177,7 @@ void Sender::flush() {
         enviar(pedido);
         return;
       } catch (const FalhaTransitoria& falha) {
-        if (espera_.agora() - inicio >= options_.retry_timeout) throw IngressError(falha.what());
+        if (espera_.agora() - inicio >= espera_.limite) throw IngressError(falha.what());
       }
       espera_.pausar(pausa);
     }

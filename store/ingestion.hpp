@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "net/http.hpp"
+#include "store/destination.hpp"
 
 namespace store {
 
-/// The one failure type of the ingestion client: a refused configuration, a bad row,
+/// The one failure type of the ingestion client: a bad row,
 /// a transport failure or the server's refusal (with the server's own text).
 class IngressError : public std::runtime_error {
  public:
@@ -38,33 +39,6 @@ using ValorColuna = std::variant<std::monostate, std::int64_t, TimestampMicros>;
 using Simbolos = std::vector<std::pair<std::string, std::string>>;
 using Colunas = std::vector<std::pair<std::string, ValorColuna>>;
 
-/// The options of a sender, as the program builds them or as a configuration string
-/// "http::addr=host:port;username=u;password=p;" says them.
-struct SenderOptions {
-  std::string scheme;  // "http" or "https"
-  std::string host;
-  int port = 0;
-  std::optional<std::string> username;
-  std::optional<std::string> password;
-  // How long a flush keeps sending again after a failure that may pass (the server or
-  // its proxy restarting); the table deduplicates, so a batch that did land before its
-  // answer was lost is stored once.
-  std::chrono::milliseconds retry_timeout{10000};
-
-  bool operator==(const SenderOptions&) const = default;
-};
-
-/// A host name, an IPv4 address or a bracketed IPv6 address: nothing that could change
-/// the meaning of a URL or of a configuration string.
-bool hostValido(std::string_view host);
-
-/// A port from 1 to 65535 written in plain digits, or nullopt.
-std::optional<int> lerPorta(std::string_view texto);
-
-/// Parses a configuration string; ";;" inside a value stands for one ';'. IngressError
-/// on an unknown schema or key, a bad port, a repeated key or a malformed string.
-SenderOptions parseConf(std::string_view conf);
-
 /// One line of the line protocol, with its line feed. Null columns are left out.
 std::string linhaProtocolo(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas,
                            TimestampNanos at);
@@ -78,18 +52,19 @@ std::int64_t nanosSistema();
 struct Espera {
   std::function<std::chrono::steady_clock::time_point()> agora;
   std::function<void(std::chrono::milliseconds)> pausar;
+  // How long a flush keeps sending again after a failure that may pass (the server or
+  // its proxy restarting); the table deduplicates, so a batch that did land before its
+  // answer was lost is stored once.
+  std::chrono::milliseconds limite{10000};
 };
 Espera esperaReal();
 
-/// Buffers rows and sends them all with flush. Closing drops whatever was not flushed
+/// Buffers rows and sends them all with flush, by HTTPS to the destination's port. Closing drops whatever was not flushed
 /// and never sends: after a failure nothing more goes out.
 class Sender {
  public:
-  explicit Sender(net::HttpClient& http, SenderOptions options, RelogioNanos relogio = nanosSistema,
+  explicit Sender(net::HttpClient& http, DestinoQuestDb destino, RelogioNanos relogio = nanosSistema,
                   Espera espera = esperaReal());
-  /// A sender for a configuration string that comes from outside the program.
-  static Sender from_conf(net::HttpClient& http, std::string_view conf, RelogioNanos relogio = nanosSistema,
-                          Espera espera = esperaReal());
 
   Sender(const Sender&) = delete;
   Sender& operator=(const Sender&) = delete;
@@ -99,7 +74,7 @@ class Sender {
   TimestampNanos now();
   void row(std::string_view tabela, const Simbolos& simbolos, const Colunas& colunas, TimestampNanos at);
   /// One POST of the whole buffer, sent again while it fails in a way that may pass
-  /// (see retry_timeout); nothing is sent when the buffer is empty.
+  /// (see Espera::limite); nothing is sent when the buffer is empty.
   void flush();
   void close() noexcept;
 
@@ -109,10 +84,10 @@ class Sender {
   void exigirAberto() const;
 
   net::HttpClient& http_;
-  SenderOptions options_;
+  DestinoQuestDb destino_;
   RelogioNanos relogio_;
   Espera espera_;
-  std::optional<std::int64_t> ultimoNow_;
+  std::optional<std::int64_t> ultimaHora_;  // the latest time now() gave
   std::vector<std::string> buffer_;  // the rows, in blocks
   bool fechado_ = false;
 };

@@ -9,17 +9,17 @@ namespace store {
 
 namespace {
 
-net::HttpRequest pedidoExec(const AcessoQuestDb& questDb, const std::string& sqlQuery) {
+net::HttpRequest pedidoExec(const DestinoQuestDb& questDb, const std::string& sqlQuery) {
   net::HttpRequest pedido;
   pedido.url = "http://" + questDb.host + "/exec";
   pedido.query = {{"query", sqlQuery}, {"fmt", "json"}};
-  pedido.basic = net::BasicCredentials{questDb.usuario, questDb.senha};
+  pedido.basic = questDb.credenciais;
   return pedido;
 }
 
 }  // namespace
 
-net::Json consultarQuestDb(net::HttpClient& http, const AcessoQuestDb& questDb, const std::string& sqlQuery) {
+net::Json consultarQuestDb(net::HttpClient& http, const DestinoQuestDb& questDb, const std::string& sqlQuery) {
   const net::HttpRequest pedido = pedidoExec(questDb, sqlQuery);
   std::optional<net::HttpResponse> resposta;
   try {

@@ -1,5 +1,7 @@
 #include "store/store.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <limits>
 
 #include "base/console.hpp"
@@ -31,9 +33,33 @@ constexpr const char* PORTA_INVALIDA = "a porta do QuestDB (7º argumento) não 
 constexpr std::int64_t MAIOR_INT = 2147483647;  // INT holds ±2147483647; -2147483648 is its null
 constexpr std::int64_t NULO_LONG = std::numeric_limits<std::int64_t>::min();
 
+bool soDigitos(std::string_view texto) {
+  return !texto.empty() && std::all_of(texto.begin(), texto.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A host name, an IPv4 address or a bracketed IPv6 address: nothing that could change the
+// meaning of a URL.
+bool hostValido(std::string_view host) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    return std::all_of(host.begin() + 1, host.end() - 1,
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; });
+  }
+  return !host.empty() && host.size() <= 253 && std::all_of(host.begin(), host.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
+  });
+}
+
+// A port from 1 to 65535 written in plain digits.
+std::optional<int> lerPorta(std::string_view texto) {
+  if (!soDigitos(texto) || texto.size() > 5) return std::nullopt;
+  const int porta = std::stoi(std::string(texto));
+  if (porta < 1 || porta > 65535) return std::nullopt;
+  return porta;
+}
+
 std::string emTexto(const net::Json& resposta) { return resposta.is_null() ? "None" : net::serialize(resposta); }
 
-net::Json consultar(net::HttpClient& http, const AcessoQuestDb& questDb, std::string_view sql) {
+net::Json consultar(net::HttpClient& http, const DestinoQuestDb& questDb, std::string_view sql) {
   return consultarQuestDb(http, questDb, std::string(sql));
 }
 
@@ -46,7 +72,7 @@ bool tabelaDesatualizada(const net::Json& dadosTabela) {
 
 // False when the check failed in any way (no usable count, a drop or creation answer
 // that is not JSON): the table is then created without a drop.
-bool verificarColunas(net::HttpClient& http, const AcessoQuestDb& questDb, const net::Json& dadosTabela) {
+bool verificarColunas(net::HttpClient& http, const DestinoQuestDb& questDb, const net::Json& dadosTabela) {
   try {
     if (tabelaDesatualizada(dadosTabela)) {
       base::console::line(std::string(base::YELLOW) +
@@ -63,7 +89,7 @@ bool verificarColunas(net::HttpClient& http, const AcessoQuestDb& questDb, const
   }
 }
 
-void criarTabela(net::HttpClient& http, const AcessoQuestDb& questDb) {
+void criarTabela(net::HttpClient& http, const DestinoQuestDb& questDb) {
   const net::Json criacaoTabela = consultar(http, questDb, tabelaPppoeClientes);
   base::console::line("Criacao Tabela: " + emTexto(criacaoTabela));
 }
@@ -97,17 +123,11 @@ std::string avisoForaDaTabela(const records::RegistroDescoberta& dadosCliente, c
          std::to_string(dadosCliente.numero) + ") não foi gravado: " + motivo;
 }
 
-SenderOptions opcoesEnvio(const AcessoQuestDb& questDb) {
-  const auto porta = lerPorta(questDb.porta);
-  if (!porta) throw IngressError(PORTA_INVALIDA);
-  return {"https", questDb.host, *porta, questDb.usuario, questDb.senha};
-}
-
-Gravacao ingerir(net::HttpClient& http, const AcessoQuestDb& questDb, const records::ResultadoDescoberta& registros,
+Gravacao ingerir(net::HttpClient& http, const DestinoQuestDb& questDb, const records::ResultadoDescoberta& registros,
                  const LeituraRelogio& timestamp) {
   Gravacao gravacao;
   try {
-    Sender sender(http, opcoesEnvio(questDb));
+    Sender sender(http, questDb);
     for (const auto& dadosCliente : registros) {
       // One row the server cannot take would cost every other row of the batch.
       if (const auto motivo = motivoForaDaTabela(dadosCliente)) {
@@ -129,10 +149,12 @@ Gravacao ingerir(net::HttpClient& http, const AcessoQuestDb& questDb, const reco
 
 }  // namespace
 
-std::optional<std::string> enderecoInvalido(const AcessoQuestDb& questDb) {
-  if (!questDb.host.empty() && !hostValido(questDb.host)) return HOST_INVALIDO;
-  if (!lerPorta(questDb.porta)) return PORTA_INVALIDA;
-  return std::nullopt;
+std::variant<DestinoQuestDb, std::string> lerDestino(std::string host, std::string_view porta,
+                                                     net::Credentials credenciais) {
+  if (!host.empty() && !hostValido(host)) return HOST_INVALIDO;
+  const auto numero = lerPorta(porta);
+  if (!numero) return PORTA_INVALIDA;
+  return DestinoQuestDb{std::move(host), *numero, std::move(credenciais)};
 }
 
 std::optional<std::string> motivoForaDaTabela(const records::RegistroDescoberta& registro) {
@@ -146,7 +168,7 @@ std::optional<std::string> motivoForaDaTabela(const records::RegistroDescoberta&
 
 bool naJanelaDeTruncamento(const LeituraRelogio& leitura) { return leitura.horaLocal == 0 && leitura.minutoLocal < 5; }
 
-Gravacao sendQuestDB(net::HttpClient& http, const AcessoQuestDb& questDb,
+Gravacao sendQuestDB(net::HttpClient& http, const DestinoQuestDb& questDb,
                      const records::ResultadoDescoberta& descobertaPPPoE, const Relogio& relogio) {
   const LeituraRelogio timestamp = lerRelogio(relogio());
   if (naJanelaDeTruncamento(timestamp)) consultar(http, questDb, SQL_TRUNCAR);

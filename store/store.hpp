@@ -5,9 +5,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "records/records.hpp"
 #include "net/http.hpp"
+#include "store/destination.hpp"
 #include "store/ingestion.hpp"
 #include "store/questdb_query.hpp"
 #include "store/timestamps.hpp"
@@ -24,9 +26,11 @@ inline constexpr std::string_view TABELA = "pppoeClientes";
 /// True from 00:00:00 to 00:04:59.999999 local time, when the table is emptied first.
 bool naJanelaDeTruncamento(const LeituraRelogio& leitura);
 
-/// Why the QuestDB host or port cannot be used, or nullopt. Either would otherwise change
-/// the meaning of the ingestion's address; an empty host is left to fail request by request.
-std::optional<std::string> enderecoInvalido(const AcessoQuestDb& questDb);
+/// The destination of the command line's QuestDB host, port and credentials, or why the
+/// host or port cannot be used (quoting neither). Either would otherwise change the meaning
+/// of the ingestion's address; an empty host is left to fail request by request.
+std::variant<DestinoQuestDb, std::string> lerDestino(std::string host, std::string_view porta,
+                                                     net::Credentials credenciais);
 
 /// Why the table cannot hold the record as it is, or nullopt. QuestDB refuses a whole
 /// batch over one such row (a NUL byte or text that is not UTF-8 in a symbol, an INT out
@@ -43,7 +47,7 @@ struct Gravacao {
 /// Looks after the table, then writes one row per record that the table can hold, with a
 /// single flush. After an ingestion failure (not `aceita`) the run must end with exit
 /// status 1 and without "OK". Other failures propagate.
-Gravacao sendQuestDB(net::HttpClient& http, const AcessoQuestDb& questDb,
+Gravacao sendQuestDB(net::HttpClient& http, const DestinoQuestDb& questDb,
                      const records::ResultadoDescoberta& descobertaPPPoE, const Relogio& relogio = agoraSistema);
 
 }  // namespace store

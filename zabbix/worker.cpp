@@ -37,9 +37,9 @@ void linhaDebug(bool modoDebug, std::string_view cor, const std::string& mensage
 
 // Only the two everyday troubles of a customer become status 0; anything else escapes.
 Desfecho consultarZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& nomeCliente,
-                         const Credenciais& credenciais, bool modoDebug) {
+                         const net::Credentials& credenciais, bool modoDebug) {
   try {
-    const TokenZabbix zabbixToken = obterTokenZabbix(http, zabbixUrl, credenciais.usuario, credenciais.senha);
+    const TokenZabbix zabbixToken = obterTokenZabbix(http, zabbixUrl, credenciais.user, credenciais.password);
     if (!zabbixToken.temToken()) {
       linhaDebug(modoDebug, base::YELLOW, nomeCliente + ": Cliente com problema na conexão.");
       return {};
@@ -61,7 +61,7 @@ std::string montarZabbixUrl(const std::string& link) {
 }
 
 records::RegistroDescoberta processarCliente(net::HttpClient& http, const records::ClienteDados& clienteDados,
-                                             const Credenciais& credenciais, bool modoDebug) {
+                                             const net::Credentials& credenciais, bool modoDebug) {
   const std::string nomeCliente = montarNomeCliente(clienteDados);
   const std::string zabbixUrl = montarZabbixUrl(texto(clienteDados, Campo::link, "link"));
   const Desfecho desfecho = consultarZabbix(http, zabbixUrl, nomeCliente, credenciais, modoDebug);

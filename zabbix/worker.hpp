@@ -9,12 +9,6 @@
 
 namespace zabbix {
 
-/// The Zabbix user name and password of the command line, the same for every customer.
-struct Credenciais {
-  std::string usuario;
-  std::string senha;
-};
-
 /// A work item whose "parceiro", "numero", "nome" or "link" is not text.
 class ItemInvalido : public std::runtime_error {
  public:
@@ -25,13 +19,14 @@ class ItemInvalido : public std::runtime_error {
 /// "/api_jsonrpc.php", with "https://" in front unless it starts with "http".
 std::string montarZabbixUrl(const std::string& link);
 
-/// Queries one customer's Zabbix and returns its record: status 0 with count 0 when the
+/// Queries one customer's Zabbix with the command line's user name and password (the same
+/// for every customer) and returns its record: status 0 with count 0 when the
 /// login gave no token or a request failed (a yellow or red line in debug mode),
 /// otherwise status 1 with the count or no value. Fails before any request with
 /// ItemInvalido; after the requests with NumeralInvalido for a "numero" that is not an
 /// integer, and with the RespostaInesperada / NumeralInvalido that the count and the
 /// logout let through.
 records::RegistroDescoberta processarCliente(net::HttpClient& http, const records::ClienteDados& clienteDados,
-                                             const Credenciais& credenciais, bool modoDebug);
+                                             const net::Credentials& credenciais, bool modoDebug);
 
 }  // namespace zabbix

@@ -16,7 +16,7 @@ net::HttpRequest lerPedido(const net::Json& d) {
   for (const auto& q : d.value("query", net::Json::array())) pedido.query.emplace_back(q[0], q[1]);
   if (d.contains("body")) pedido.body = d["body"].get<std::string>();
   for (const auto& piece : d.value("parts", net::Json::array())) pedido.bodyParts.push_back(piece.get<std::string>());
-  if (d.contains("basic")) pedido.basic = net::BasicCredentials{d["basic"][0], d["basic"][1]};
+  if (d.contains("basic")) pedido.basic = net::Credentials{d["basic"][0], d["basic"][1]};
   if (d.contains("idle_ms")) pedido.idleTimeout = pedido.connectTimeout = std::chrono::milliseconds(d["idle_ms"].get<long>());
   if (d.contains("connect_ms")) pedido.connectTimeout = std::chrono::milliseconds(d["connect_ms"].get<long>());
   pedido.followRedirects = d.value("follow", true);

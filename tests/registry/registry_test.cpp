@@ -46,26 +46,24 @@ net::Headers headersListaEsperados(const std::string& authorization) {
           {"TE", "trailers"}};
 }
 
-TEST(ObterTokenSistemaTQ, SendsTheFixedAccountWhateverTheArguments) {
-  const std::pair<std::string, std::string> argumentos[] = {
-      {"", ""}, {"operador", "errada"}, {"coletor_auto", "580@virar"}, {"usuário", "s\"enha\n"}};
-  for (const auto& [usuario, senha] : argumentos) {
+TEST(ObterTokenSistemaTQ, SendsTheAccountItIsGiven) {
+  {
     FakeHttp http;
     http.respond(200, R"({"token": "t"})");
-    registry::obterTokenSistemaTQ(http, {usuario, senha});
+    registry::obterTokenSistemaTQ(http, registry::contaCompilada());
     ASSERT_EQ(http.requests().size(), 1u);
     const auto& pedido = http.requests()[0];
     EXPECT_EQ(pedido.method, "POST");
     EXPECT_EQ(pedido.url, BASE + "/login");
     EXPECT_EQ(pedido.headers, headersLoginEsperados());
-    EXPECT_EQ(pedido.body, R"({"login": "coletor_auto", "senha": "580@virar"})") << usuario;
+    EXPECT_EQ(pedido.body, R"({"login": "coletor_auto", "senha": "580@virar"})");
     EXPECT_TRUE(pedido.query.empty());
     EXPECT_FALSE(pedido.basic);
     EXPECT_FALSE(pedido.idleTimeout);  // only the run's own limit bounds it
   }
   FakeHttp http;
   http.respond(200, R"({"token": "t"})");
-  registry::obterTokenSistemaTQ(http, {"u", "s", {"do-arquivo", "s\"enha"}});
+  registry::obterTokenSistemaTQ(http, {"do-arquivo", "s\"enha"});
   EXPECT_EQ(http.requests()[0].body, R"({"login": "do-arquivo", "senha": "s\"enha"})");
 }
 
@@ -84,7 +82,7 @@ TEST(ObterTokenSistemaTQ, ReturnsTheTokenUnchangedWhateverTheStatus) {
   for (const auto& caso : casos) {
     FakeHttp http;
     http.respond(caso.status, caso.corpo);
-    EXPECT_EQ(registry::obterTokenSistemaTQ(http, {"u", "s"}), caso.token) << caso.corpo;
+    EXPECT_EQ(registry::obterTokenSistemaTQ(http, registry::contaCompilada()), caso.token) << caso.corpo;
   }
 }
 
@@ -94,16 +92,16 @@ TEST(ObterTokenSistemaTQ, RaisesWhenThereIsNoToken) {
   for (const auto& [status, corpo] : semToken) {
     FakeHttp http;
     http.respond(status, corpo);
-    EXPECT_THROW(registry::obterTokenSistemaTQ(http, {"u", "s"}), registry::TokenAusente) << corpo;
+    EXPECT_THROW(registry::obterTokenSistemaTQ(http, registry::contaCompilada()), registry::TokenAusente) << corpo;
   }
   for (const char* corpo : {"", "<html><body>502</body></html>", R"({"token": "t")"}) {
     FakeHttp http;
     http.respond(200, corpo);
-    EXPECT_THROW(registry::obterTokenSistemaTQ(http, {"u", "s"}), net::JsonError) << corpo;
+    EXPECT_THROW(registry::obterTokenSistemaTQ(http, registry::contaCompilada()), net::JsonError) << corpo;
   }
   FakeHttp http;
   http.fail("Could not resolve host: api.registro.example.net");
-  EXPECT_THROW(registry::obterTokenSistemaTQ(http, {"u", "s"}), net::RequestException);
+  EXPECT_THROW(registry::obterTokenSistemaTQ(http, registry::contaCompilada()), net::RequestException);
 }
 
 TEST(ObterListaClientes, SendsTheTokenInItsTextFormWithTheFixedHeaders) {

@@ -6,6 +6,7 @@
 
 #include "run/command_line.hpp"
 #include "run/version.hpp"
+#include "registry/registry.hpp"
 
 namespace {
 
@@ -25,17 +26,27 @@ TEST(LerLinhaComando, AcceptsOnlyOneOrTenArguments) {
 }
 
 TEST(LerLinhaComando, TakesTheFullFormInItsPositions) {
-  auto argv = argumentos({"./c", "m", "uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"});
+  auto argv = argumentos({"./c", "m", "uz", "sz", "ut", "st", "ip", "9009", "uq", "sq", "debug"});
   auto lida = run::lerLinhaComando(11, argv.data());
   ASSERT_TRUE(lida && lida->configuracao);
   EXPECT_EQ(lida->nomeInvocacao, "./c");
-  EXPECT_EQ(lida->argumentos, (std::vector<std::string>{"uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"}));
+  EXPECT_EQ(lida->argumentos, (std::vector<std::string>{"uz", "sz", "ut", "st", "ip", "9009", "uq", "sq", "debug"}));
   const auto& c = *lida->configuracao;
-  EXPECT_EQ(std::tie(c.zabbix.usuario, c.zabbix.senha, c.registro.usuario, c.registro.senha),
-            std::tie("uz", "sz", "ut", "st"));
-  EXPECT_EQ(std::tie(c.questDb.host, c.questDb.porta, c.questDb.usuario, c.questDb.senha),
-            std::tie("ip", "port", "uq", "sq"));
+  EXPECT_EQ(std::tie(c.zabbix.user, c.zabbix.password), std::tie("uz", "sz"));
+  const auto compilada = registry::contaCompilada();  // the registry pair is accepted, never used
+  EXPECT_EQ(std::tie(c.contaRegistro.login, c.contaRegistro.senha), std::tie(compilada.login, compilada.senha));
+  const auto& questDb = std::get<store::DestinoQuestDb>(c.questDb);
+  EXPECT_EQ(std::make_tuple(questDb.host, questDb.porta, questDb.credenciais.user, questDb.credenciais.password),
+            std::make_tuple("ip", 9009, "uq", "sq"));
   EXPECT_TRUE(c.modoDebug);
+}
+
+TEST(LerLinhaComando, KeepsWhyTheQuestDbPortCannotBeUsedForTheRunToRefuse) {
+  auto argv = argumentos({"./c", "m", "uz", "sz", "ut", "st", "ip", "port", "uq", "sq", "debug"});
+  const auto lida = run::lerLinhaComando(11, argv.data());
+  ASSERT_TRUE(lida && lida->configuracao);
+  EXPECT_EQ(std::get<std::string>(lida->configuracao->questDb),
+            "a porta do QuestDB (7º argumento) não é um número de 1 a 65535");
 }
 
 TEST(LerLinhaComando, DebugModeIsOnOnlyForTheExactWord) {

@@ -14,7 +14,7 @@ using testing_support::FakeHttp;
 
 class ConsultarQuestDb : public testing::Test {
  protected:
-  static store::AcessoQuestDb em(const char* host) { return {host, "9443", "admin", "qu:e st"}; }
+  static store::DestinoQuestDb em(const char* host) { return {host, 9443, {"admin", "qu:e st"}}; }
 
   FakeHttp http;
 };
@@ -29,8 +29,8 @@ TEST_F(ConsultarQuestDb, SendsAPlainGetToPort80WithQueryThenFmtAndBasicCredentia
   EXPECT_EQ(pedido.url, "http://10.0.0.7/exec");
   EXPECT_EQ(pedido.query, (net::QueryParams{{"query", sql}, {"fmt", "json"}}));
   ASSERT_TRUE(pedido.basic);
-  EXPECT_EQ(pedido.basic->usuario, "admin");
-  EXPECT_EQ(pedido.basic->senha, "qu:e st");
+  EXPECT_EQ(pedido.basic->user, "admin");
+  EXPECT_EQ(pedido.basic->password, "qu:e st");
   EXPECT_TRUE(pedido.headers.empty());
   EXPECT_FALSE(pedido.body);
   EXPECT_FALSE(pedido.idleTimeout);

@@ -51,7 +51,7 @@ class SenhaErradaNaEscrita final : public net::HttpClient {
   net::HttpResponse perform(const net::HttpRequest& pedido) override {
     if (pedido.method != "POST") return real_.perform(pedido);
     net::HttpRequest alterado = pedido;
-    alterado.basic->senha += "-errada";
+    alterado.basic->password += "-errada";
     return real_.perform(alterado);
   }
 
@@ -99,8 +99,8 @@ class QuestDbReal : public testing::Test {
     return lidas;
   }
 
-  const store::AcessoQuestDb questDb{ambiente("COLETOR_QUESTDB_HOST"), ambiente("COLETOR_QUESTDB_PORT", "19443"),
-                                     ambiente("COLETOR_QUESTDB_USER", "admin"), ambiente("COLETOR_QUESTDB_PASS", "quest")};
+  const store::DestinoQuestDb questDb{ambiente("COLETOR_QUESTDB_HOST"), std::stoi(ambiente("COLETOR_QUESTDB_PORT", "19443")),
+                                      {ambiente("COLETOR_QUESTDB_USER", "admin"), ambiente("COLETOR_QUESTDB_PASS", "quest")}};
   net::CurlClient http{ambiente("COLETOR_QUESTDB_CA")};
   store_testes::FusoHorario fuso{store_testes::BRASILIA};
 };

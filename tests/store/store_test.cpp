@@ -58,8 +58,8 @@ struct Saida {
 
 class SendQuestDB : public testing::Test {
  protected:
-  void fixar(const char* ip, const char* porta, const char* usuario, const char* senha) {
-    questDb = {ip, porta, usuario, senha};
+  void fixar(const char* ip, int porta, const char* usuario, const char* senha) {
+    questDb = {ip, porta, {usuario, senha}};
   }
 
   Saida executar(const ResultadoDescoberta& registros, Instante quando = local(12, 3)) {
@@ -90,7 +90,7 @@ class SendQuestDB : public testing::Test {
 
   const net::HttpRequest& escrita() const { return fake->requests().back(); }
 
-  store::AcessoQuestDb questDb{"10.1.2.3", "19443", "admin", "quest"};
+  store::DestinoQuestDb questDb{"10.1.2.3", 19443, {"admin", "quest"}};
   std::optional<FakeHttp> fake{std::in_place};
   std::exception_ptr falha;
   store_testes::FusoHorario fuso{store_testes::BRASILIA};
@@ -141,29 +141,37 @@ TEST(TabelaPppoeClientes, IsTheDefinitionByteForByte) {
   EXPECT_EQ(store::tabelaPppoeClientes, esperada);
 }
 
-TEST(EnderecoInvalido, RefusesWhatCouldChangeTheIngestionAddressAndQuotesNothing) {
+// The destination as "host port user password", or the reason it was refused.
+std::string emTexto(const std::variant<store::DestinoQuestDb, std::string>& lido) {
+  if (const auto* motivo = std::get_if<std::string>(&lido)) return *motivo;
+  const auto& destino = std::get<store::DestinoQuestDb>(lido);
+  return destino.host + " " + std::to_string(destino.porta) + " " + destino.credenciais.user + " " +
+         destino.credenciais.password;
+}
+
+TEST(LerDestino, RefusesWhatCouldChangeTheIngestionAddressAndQuotesNothing) {
   const char* const HOST = "o host do QuestDB (6º argumento) não é um nome de host nem um endereço IP";
   const char* const PORTA = "a porta do QuestDB (7º argumento) não é um número de 1 a 65535";
-  const std::pair<store::AcessoQuestDb, const char*> casos[] = {
-      {{"questdb.interno", "9000", "u", "p"}, nullptr},
-      {{"10.1.2.3", "1", "u", "p"}, nullptr},
-      {{"[fd00::1]", "65535", "u", "p"}, nullptr},
-      {{"q_db-1.example", "443", "u", "p"}, nullptr},
-      {{"", "9000", "u", "p"}, nullptr},  // left to fail request by request
-      {{"h;username=x", "9000", "u", "p"}, HOST},
-      {{"h ", "9000", "u", "p"}, HOST},
-      {{"user@h", "9000", "u", "p"}, HOST},
-      {{"h/exec?", "9000", "u", "p"}, HOST},
-      {{"[::1;]", "9000", "u", "p"}, HOST},
-      {{"h", "9000;password=x", "u", "p"}, PORTA},
-      {{"h", "", "u", "p"}, PORTA},
-      {{"h", "0", "u", "p"}, PORTA},
-      {{"h", "65536", "u", "p"}, PORTA},
-      {{"h", " 9000", "u", "p"}, PORTA},
+  const std::tuple<const char*, const char*, const char*> casos[] = {
+      {"questdb.interno", "9000", "questdb.interno 9000 u p;w"},
+      {"10.1.2.3", "1", "10.1.2.3 1 u p;w"},
+      {"[fd00::1]", "65535", "[fd00::1] 65535 u p;w"},
+      {"q_db-1.example", "443", "q_db-1.example 443 u p;w"},
+      {"", "9000", " 9000 u p;w"},  // left to fail request by request
+      {"h;username=x", "9000", HOST},
+      {"h ", "9000", HOST},
+      {"user@h", "9000", HOST},
+      {"h/exec?", "9000", HOST},
+      {"[::1;]", "9000", HOST},
+      {"h", "9000;password=x", PORTA},
+      {"h", "", PORTA},
+      {"h", "0", PORTA},
+      {"h", "65536", PORTA},
+      {"h", " 9000", PORTA},
+      {"h", "0009000", PORTA},
   };
-  for (const auto& [questDb, motivo] : casos) {
-    EXPECT_EQ(store::enderecoInvalido(questDb), motivo ? std::optional<std::string>(motivo) : std::nullopt)
-        << questDb.host << ":" << questDb.porta;
+  for (const auto& [host, porta, esperado] : casos) {
+    EXPECT_EQ(emTexto(store::lerDestino(host, porta, {"u", "p;w"})), esperado) << host << ":" << porta;
   }
 }
 
@@ -211,7 +219,7 @@ TEST_F(SendQuestDB, EmptyListLooksAfterTheTableAndSendsNoRows) {
 }
 
 TEST_F(SendQuestDB, EveryStatementGoesToPort80OfTheHostWithTheCredentials) {
-  fixar("10.1.2.3", "19443", "ad;min", "qu;est");
+  fixar("10.1.2.3", 19443, "ad;min", "qu;est");
   fake->respond(200, CONTAGEM_6).respond(200, DDL_OK).respond(200, DDL_OK).respond(204, "");
   executar({ALFA}, local(0, 1));
   ASSERT_EQ(fake->requests().size(), 4u);
@@ -221,11 +229,11 @@ TEST_F(SendQuestDB, EveryStatementGoesToPort80OfTheHostWithTheCredentials) {
     EXPECT_EQ(pedido.query.size(), 2u);
     EXPECT_EQ(pedido.query.at(0).first, "query");
     EXPECT_EQ(pedido.query.at(1), (std::pair<std::string, std::string>{"fmt", "json"}));
-    EXPECT_EQ(pedido.basic->usuario, "ad;min");
-    EXPECT_EQ(pedido.basic->senha, "qu;est");
+    EXPECT_EQ(pedido.basic->user, "ad;min");
+    EXPECT_EQ(pedido.basic->password, "qu;est");
   }
-  EXPECT_EQ(escrita().basic->usuario, "ad;min");
-  EXPECT_EQ(escrita().basic->senha, "qu;est");
+  EXPECT_EQ(escrita().basic->user, "ad;min");
+  EXPECT_EQ(escrita().basic->password, "qu;est");
 }
 
 // ---- what the table cannot hold ----
@@ -422,15 +430,6 @@ TEST_F(SendQuestDB, RefusedRowsGiveTheErroLineOnStderrAndFalse) {
   EXPECT_FALSE(saida.armazenou);
   EXPECT_EQ(saida.out, "");
   EXPECT_EQ(saida.err, "Erro: o QuestDB recusou as linhas (HTTP 400): error in line 1: bad [linha 1]\n");
-}
-
-TEST_F(SendQuestDB, RefusedConfigurationGivesTheErroLineAndSendsNoRows) {
-  fixar("10.1.2.3", "porta", "admin", "quest");
-  fake->respond(200, CONTAGEM_7);
-  const Saida saida = executar({ALFA});
-  EXPECT_FALSE(saida.armazenou);
-  EXPECT_EQ(saida.err, "Erro: a porta do QuestDB (7º argumento) não é um número de 1 a 65535\n");
-  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS}));
 }
 
 TEST_F(SendQuestDB, RunDeadlineDuringTheWriteIsNotReportedAsAnIngestionFailure) {

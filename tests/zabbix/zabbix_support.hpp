@@ -16,7 +16,7 @@ inline constexpr const char* SENHA = "s3nh@";
 
 /// The worker with our Zabbix credentials, in debug or normal mode.
 struct Trabalhador {
-  zabbix::Credenciais credenciais;
+  net::Credentials credenciais;
   bool debug = false;
 
   records::RegistroDescoberta operator()(net::HttpClient& http, const records::ClienteDados& item) const {
