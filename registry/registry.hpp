@@ -1,18 +1,18 @@
 // The maker's customer registry: the login with the collector's own account and the customer list.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
+#include "base/failure.hpp"
 #include "net/http.hpp"
 #include "net/json.hpp"
 
 namespace registry {
 
 /// The registry answered the login with JSON that is not an object holding "token".
-class TokenAusente : public std::runtime_error {
+class TokenAusente : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit TokenAusente(const std::string& message) : Failure(base::FailureKind::missingToken, message) {}
 };
 
 /// The collector's own registry account: the one every login sends.
