@@ -6,7 +6,7 @@
 #include "base/failure.hpp"
 #include "base/text.hpp"
 #include "discovery/pool.hpp"
-#include "discovery/report.hpp"
+#include "discovery/relatorio_debug.hpp"
 #include "discovery/selection.hpp"
 #include "store/store.hpp"
 
