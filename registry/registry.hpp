@@ -32,6 +32,7 @@ struct Credenciais {
   Conta conta = contaCompilada();
 };
 
+/// TQ is what the maker's registry system is called by its own API and by the run's steps.
 /// Logs in with `credenciais.conta` (the user name and password of the command line are
 /// accepted and not sent) and returns the answer's "token" unchanged, in whatever JSON
 /// type it came. RequestException, net::JsonError and TokenAusente reach the caller.

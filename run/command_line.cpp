@@ -16,7 +16,7 @@ struct Argumento {
   bool secreto;
 };
 
-// Positions 2 to 9, in order; the last one is the debug switch.
+// Positions 2 to 9, in order; the debug switch at position 10 is read on its own.
 constexpr std::array<Argumento, 8> ARGUMENTOS = {{
     {[](Configuracao& c) -> std::string& { return c.zabbix.usuario; }, false},
     {[](Configuracao& c) -> std::string& { return c.zabbix.senha; }, true},
