@@ -1,14 +1,12 @@
 #include "discovery/discovery.hpp"
 
 #include <algorithm>
-#include <array>
 
 #include "base/console.hpp"
-#include "base/exit_status.hpp"
 #include "base/failure.hpp"
 #include "base/text.hpp"
 #include "discovery/pool.hpp"
-#include "discovery/report.hpp"
+#include "discovery/relatorio_debug.hpp"
 #include "discovery/selection.hpp"
 #include "store/store.hpp"
 
@@ -22,12 +20,22 @@ using records::RegistroDescoberta;
 
 // The steps an operator reads in the report of a failure; fixed, whatever the code is called.
 enum class Etapa { loginRegistro, listaClientes, selecao, cliente, armazenamento };
-constexpr std::array<const char*, 5> NOMES_ETAPAS = {"obterTokenSistemaTQ", "obterListaClientes",
-                                                     "seleção dos clientes", "processarCliente", "sendQuestDB"};
+
+// A step without its name does not compile (-Werror=switch).
+constexpr const char* nomeDaEtapa(Etapa etapa) {
+  switch (etapa) {
+    case Etapa::loginRegistro: return "obterTokenSistemaTQ";
+    case Etapa::listaClientes: return "obterListaClientes";
+    case Etapa::selecao: return "seleção dos clientes";
+    case Etapa::cliente: return "processarCliente";
+    case Etapa::armazenamento: return "sendQuestDB";
+  }
+  return "";
+}
 
 template <class Passo>
 decltype(auto) naEtapa(Etapa etapa, Passo&& passo, const std::string& detalhe = "") {
-  const std::string nome = NOMES_ETAPAS[static_cast<std::size_t>(etapa)];
+  const std::string nome = nomeDaEtapa(etapa);
   return base::inStep(detalhe.empty() ? nome : nome + "(" + detalhe + ")", std::forward<Passo>(passo));
 }
 
@@ -59,7 +67,7 @@ records::ResultadoDescoberta consultarClientes(ListaClientes lista, const Config
 
 }  // namespace
 
-int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
+Conclusao descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
   // Parsed once: every thread's handshakes share it.
   const auto confianca = std::make_shared<const net::TrustStore>(configuracao.caBundle);
   net::CurlClient http(confianca);
@@ -69,17 +77,17 @@ int descobertaPPPoE(const Configuracao& configuracao, Totais& totais) {
   totais.clientesStatus0 = static_cast<long>(resultado.size()) - status1;
   if (configuracao.modoDebug) {
     base::console::block(montarRelatorio(resultado));
-    return base::STATUS_OK;
+    return Conclusao::relatorio;
   }
   const auto& questDb = std::get<store::DestinoQuestDb>(configuracao.questDb);
   const store::Gravacao gravacao =
       naEtapa(Etapa::armazenamento, [&] { return store::sendQuestDB(http, questDb, resultado); });
   totais.linhasDeixadasDeFora = static_cast<long>(gravacao.deixadasDeFora);
-  // The ingestion failure was already reported on stderr: no "OK", and a failing status.
-  if (!gravacao.aceita) return base::STATUS_FAILURE;
+  // The ingestion failure was already reported on stderr: no "OK".
+  if (!gravacao.aceita) return Conclusao::ingestaoRecusada;
   totais.linhasGravadas = static_cast<long>(gravacao.gravadas);
   base::console::line("OK");
-  return base::STATUS_OK;
+  return Conclusao::armazenada;
 }
 
 }  // namespace discovery

@@ -31,8 +31,15 @@ struct Totais {
   std::atomic<long> linhasDeixadasDeFora{0};  // records the table cannot hold
 };
 
-/// Runs the whole discovery, keeping `totais` up to date; returns the exit status of the run.
-/// In normal mode `configuracao.questDb` must hold a destination.
-int descobertaPPPoE(const Configuracao& configuracao, Totais& totais);
+/// How a discovery that raised no failure ended.
+enum class Conclusao {
+  armazenada,        // normal mode: rows stored, "OK" printed
+  relatorio,         // debug mode: the report printed
+  ingestaoRecusada,  // the ingestion failure printed on stderr: the rows were not stored
+};
+
+/// Runs the whole discovery, keeping `totais` up to date. In normal mode
+/// `configuracao.questDb` must hold a destination.
+Conclusao descobertaPPPoE(const Configuracao& configuracao, Totais& totais);
 
 }  // namespace discovery

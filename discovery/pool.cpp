@@ -21,7 +21,8 @@ using records::ResultadoDescoberta;
 
 namespace {
 
-using Desfecho = std::variant<RegistroDescoberta, std::exception_ptr>;
+// What one task hands back: its record or its failure.
+using Entrega = std::variant<RegistroDescoberta, std::exception_ptr>;
 
 // Shared with the workers, which may outlive the call when the deadline leaves them behind.
 struct Estado {
@@ -29,12 +30,12 @@ struct Estado {
   Trabalho trabalho;
   FabricaHttp fabrica;
   std::mutex mutex;
-  std::condition_variable haDesfecho;
+  std::condition_variable haEntrega;
   std::size_t proximo = 0;  // the next item to start
   bool parar = false;       // no further item starts
-  std::deque<Desfecho> prontos;
+  std::deque<Entrega> prontos;
 
-  Desfecho executar(std::size_t i, std::unique_ptr<net::HttpClient>& http) {
+  Entrega executar(std::size_t i, std::unique_ptr<net::HttpClient>& http) {
     try {
       if (!http) http = fabrica();
       const ClienteDados item = std::move(lista[i]);  // no other worker touches item i
@@ -53,26 +54,26 @@ struct Estado {
         if (parar || proximo == lista.size()) return;
         i = proximo++;
       }
-      Desfecho desfecho = executar(i, http);
+      Entrega entrega = executar(i, http);
       {
         std::lock_guard<std::mutex> trava(mutex);
-        prontos.push_back(std::move(desfecho));
+        prontos.push_back(std::move(entrega));
       }
-      haDesfecho.notify_one();
+      haEntrega.notify_one();
     }
   }
 
-  Desfecho esperarDesfecho() {
+  Entrega esperarEntrega() {
     std::unique_lock<std::mutex> trava(mutex);
     const auto haPronto = [this] { return !prontos.empty(); };
     if (const auto prazo = base::deadline::current()) {
-      if (!haDesfecho.wait_until(trava, *prazo, haPronto)) throw base::TimeoutException(base::deadline::seconds());
+      if (!haEntrega.wait_until(trava, *prazo, haPronto)) throw base::TimeoutException(base::deadline::seconds());
     } else {
-      haDesfecho.wait(trava, haPronto);
+      haEntrega.wait(trava, haPronto);
     }
-    Desfecho desfecho = std::move(prontos.front());
+    Entrega entrega = std::move(prontos.front());
     prontos.pop_front();
-    return desfecho;
+    return entrega;
   }
 };
 
@@ -128,11 +129,11 @@ ResultadoDescoberta processarLista(ListaClientes listaClientes, Trabalho trabalh
   trabalhadores.iniciar(std::min(MAX_THREADS, total));
   std::exception_ptr primeiraFalha;
   for (std::size_t recebidos = 0; recebidos < total; ++recebidos) {
-    Desfecho desfecho = estado->esperarDesfecho();
-    if (auto* registro = std::get_if<RegistroDescoberta>(&desfecho)) {
+    Entrega entrega = estado->esperarEntrega();
+    if (auto* registro = std::get_if<RegistroDescoberta>(&entrega)) {
       resultado.push_back(std::move(*registro));
     } else if (!primeiraFalha) {
-      primeiraFalha = std::get<std::exception_ptr>(desfecho);
+      primeiraFalha = std::get<std::exception_ptr>(entrega);
     }
   }
   // A limit that struck while the run waited ends it as a time-out, whatever failed before.

@@ -4,15 +4,16 @@
 #include <exception>
 #include <string_view>
 
+#include "base/failure.hpp"
 #include "net/json.hpp"
 #include "records/records.hpp"
 
 namespace discovery {
 
 /// Raised when the registry's list does not have the shape the run reads.
-class ListaInvalida : public std::runtime_error {
+class ListaInvalida : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ListaInvalida(const std::string& message) : Failure(base::FailureKind::invalidList, message) {}
 };
 
 /// One work item per "zabbix" link of every "ornivex" product, in entry, product and

@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "base/failure.hpp"
 #include "net/trust.hpp"
 
 namespace net {
@@ -49,10 +49,10 @@ struct HttpResponse {
 /// A transport failure of one exchange (resolution, connection, TLS, time-out,
 /// malformed URL, unsupported scheme, too many redirects, an oversized answer), with
 /// libcurl's description.
-class RequestException : public std::runtime_error {
+class RequestException : public base::Failure {
  public:
   explicit RequestException(const std::string& message, bool transient = false)
-      : std::runtime_error(message), transient_(transient) {}
+      : Failure(base::FailureKind::request, message), transient_(transient) {}
 
   /// A failure that the same request may not meet again: the connection refused, reset
   /// or cut short (TLS handshake included), or a time-out. Not a malformed URL, a

@@ -5,9 +5,10 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "base/failure.hpp"
 
 namespace net {
 
@@ -15,15 +16,15 @@ namespace net {
 using Json = nlohmann::ordered_json;
 
 /// A body that should be JSON and is not. Each caller says what that means for it.
-class JsonError : public std::runtime_error {
+class JsonError : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit JsonError(const std::string& message) : Failure(base::FailureKind::notJson, message) {}
 };
 
 /// A text that cannot be serialised (not valid UTF-8).
-class JsonEncodeError : public std::runtime_error {
+class JsonEncodeError : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit JsonEncodeError(const std::string& message) : Failure(base::FailureKind::notUtf8, message) {}
 };
 
 /// Deepest nesting of arrays and objects that parseJson accepts. Copying, comparing and

@@ -2,18 +2,18 @@
 // TQ in names (obterTokenSistemaTQ, tokenTQ) stands for the maker, Tarquel.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
+#include "base/failure.hpp"
 #include "net/http.hpp"
 #include "net/json.hpp"
 
 namespace registry {
 
 /// The registry answered the login with JSON that is not an object holding "token".
-class TokenAusente : public std::runtime_error {
+class TokenAusente : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit TokenAusente(const std::string& message) : Failure(base::FailureKind::missingToken, message) {}
 };
 
 /// The collector's own registry account: the one every login sends.

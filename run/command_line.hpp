@@ -3,11 +3,11 @@
 
 #include <array>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/failure.hpp"
 #include "discovery/discovery.hpp"
 
 namespace run {
@@ -20,9 +20,9 @@ struct LinhaComando {
 };
 
 /// Raised when a mode needs the full command line and was given the mode alone.
-class LinhaComandoIncompleta : public std::runtime_error {
+class LinhaComandoIncompleta : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit LinhaComandoIncompleta(const std::string& message) : Failure(base::FailureKind::incompleteCommandLine, message) {}
 };
 
 /// The names the configuration file gives the nine arguments after the mode, in their order.

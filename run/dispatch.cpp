@@ -70,10 +70,13 @@ std::optional<std::string> enderecoRecusado(const LinhaComando& linha) {
   return std::nullopt;
 }
 
-Desfecho desfechoDe(const LinhaComando& linha, int status) {
-  if (linha.mode != "descobertaPPPoE") return Desfecho::outroModo;
-  if (status == base::STATUS_FAILURE) return Desfecho::ingestaoRecusada;
-  return linha.configuracao && linha.configuracao->modoDebug ? Desfecho::relatorio : Desfecho::armazenado;
+Termino terminoDe(discovery::Conclusao conclusao) {
+  switch (conclusao) {
+    case discovery::Conclusao::armazenada: return {Desfecho::armazenado, base::STATUS_OK};
+    case discovery::Conclusao::relatorio: return {Desfecho::relatorio, base::STATUS_OK};
+    case discovery::Conclusao::ingestaoRecusada: return {Desfecho::ingestaoRecusada, base::STATUS_FAILURE};
+  }
+  return {Desfecho::falhou, base::STATUS_FAILURE};
 }
 
 int executarModo(const LinhaComando& linha, Saude& saude) {
@@ -82,12 +85,13 @@ int executarModo(const LinhaComando& linha, Saude& saude) {
   std::optional<net::CurlGlobal> curl;
   try {
     curl.emplace();  // before any thread starts
-    int status;
+    Termino termino;
     {
       auto guarda = base::runtime_limiter(config::RUNTIME_LIMIT_SECONDS, registroTempoEsgotado(saude));
-      status = statusFinal(despachar(linha, saude.totais()));
+      termino = despachar(linha, saude.totais());
     }
-    saude.registrar(desfechoDe(linha, status), status);
+    const int status = statusFinal(termino.status);
+    saude.registrar(termino.desfecho, status);
     return status;
   } catch (const base::TimeoutException& expirou) {
     encerrarPorTempo(expirou, saude);
@@ -100,23 +104,24 @@ int executarModo(const LinhaComando& linha, Saude& saude) {
 
 }  // namespace
 
-int despachar(const LinhaComando& linha, discovery::Totais& totais) {
+Termino despachar(const LinhaComando& linha, discovery::Totais& totais) {
   const std::string& mode = linha.mode;
+  const Termino outroModo{Desfecho::outroModo, base::STATUS_OK};
   if (mode == "version") {
     get_version(linha.nomeInvocacao);
-    return base::STATUS_OK;
+    return outroModo;
   }
   if (mode == "descobertaPPPoE") {
     const auto& configuracao =
         base::inStep("descobertaPPPoE", [&]() -> const discovery::Configuracao& { return exigirConfiguracao(linha); });
-    return discovery::descobertaPPPoE(configuracao, totais);
+    return terminoDe(discovery::descobertaPPPoE(configuracao, totais));
   }
   if (mode.find("launch_") != std::string::npos) {
     launch(linha);
-    return base::STATUS_OK;
+    return outroModo;
   }
   base::console::line("Modo de execução não identificado.");
-  return base::STATUS_OK;
+  return outroModo;
 }
 
 int executar(int argc, char** argv) {

@@ -2,12 +2,18 @@
 #pragma once
 
 #include "run/command_line.hpp"
+#include "run/health.hpp"
 
 namespace run {
 
-/// Dispatches on the mode inside the time-limited section, keeping `totais` up to date;
-/// returns the exit status.
-int despachar(const LinhaComando& linha, discovery::Totais& totais);
+/// How a mode ended that raised no failure.
+struct Termino {
+  Desfecho desfecho;
+  int status;
+};
+
+/// Dispatches on the mode inside the time-limited section, keeping `totais` up to date.
+Termino despachar(const LinhaComando& linha, discovery::Totais& totais);
 
 /// The whole program; returns the process's exit status.
 int executar(int argc, char** argv);

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -19,8 +18,19 @@ namespace run {
 
 namespace {
 
-constexpr std::array<const char*, 7> NOMES = {"stored", "report", "failed", "ingestion_failed",
-                                              "time_limit", "command_line", "other_mode"};
+// The outcome's label; an outcome without one does not compile (-Werror=switch).
+constexpr const char* rotulo(Desfecho desfecho) {
+  switch (desfecho) {
+    case Desfecho::armazenado: return "stored";
+    case Desfecho::relatorio: return "report";
+    case Desfecho::falhou: return "failed";
+    case Desfecho::ingestaoRecusada: return "ingestion_failed";
+    case Desfecho::tempoEsgotado: return "time_limit";
+    case Desfecho::linhaComando: return "command_line";
+    case Desfecho::outroModo: return "other_mode";
+  }
+  return "";
+}
 constexpr const char* ULTIMO_SUCESSO = "coletor_pppoe_last_success_time_seconds";
 
 double segundos(std::chrono::system_clock::time_point quando) {
@@ -74,7 +84,7 @@ std::string Saude::texto(Desfecho desfecho, int status, std::optional<double> ul
   metrica(saida, "coletor_pppoe_run_outcome",
           "How the last run ended: 0 stored, 1 report, 2 failed, 3 ingestion_failed, 4 time_limit, "
           "5 command_line, 6 other_mode.",
-          {{std::string("{outcome=\"") + NOMES[codigo] + "\"}", std::to_string(codigo)}});
+          {{std::string("{outcome=\"") + rotulo(desfecho) + "\"}", std::to_string(codigo)}});
   metrica(saida, "coletor_pppoe_run_exit_status", "Exit status of the last run.", {{"", std::to_string(status)}});
   metrica(saida, "coletor_pppoe_run_start_time_seconds", "When the last run started, in seconds since the epoch.",
           {{"", numero(segundos(inicio_))}});

@@ -14,19 +14,19 @@ namespace run {
 namespace {
 
 // posix_spawn's two attribute objects, destroyed on every way out.
-struct AcoesSpawn {
+struct PreparoProcesso {
   posix_spawn_file_actions_t acoes;
   posix_spawnattr_t atributos;
-  AcoesSpawn() {
+  PreparoProcesso() {
     posix_spawn_file_actions_init(&acoes);
     posix_spawnattr_init(&atributos);
   }
-  ~AcoesSpawn() {
+  ~PreparoProcesso() {
     posix_spawn_file_actions_destroy(&acoes);
     posix_spawnattr_destroy(&atributos);
   }
-  AcoesSpawn(const AcoesSpawn&) = delete;
-  AcoesSpawn& operator=(const AcoesSpawn&) = delete;
+  PreparoProcesso(const PreparoProcesso&) = delete;
+  PreparoProcesso& operator=(const PreparoProcesso&) = delete;
 };
 
 }  // namespace
@@ -39,16 +39,16 @@ void launch(const LinhaComando& linha) {
   for (auto& argumento : argumentos) argv.push_back(argumento.data());
   argv.push_back(nullptr);
 
-  AcoesSpawn spawn;
+  PreparoProcesso preparo;
   for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-    posix_spawn_file_actions_addopen(&spawn.acoes, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&preparo.acoes, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
   }
   // Only the three streams: a caller waiting for the end of a pipe it gave us must not
   // wait for the whole background run.
-  posix_spawn_file_actions_addclosefrom_np(&spawn.acoes, STDERR_FILENO + 1);
-  posix_spawnattr_setflags(&spawn.atributos, POSIX_SPAWN_SETSID);
+  posix_spawn_file_actions_addclosefrom_np(&preparo.acoes, STDERR_FILENO + 1);
+  posix_spawnattr_setflags(&preparo.atributos, POSIX_SPAWN_SETSID);
   pid_t filho = 0;
-  const int erro = posix_spawn(&filho, "/proc/self/exe", &spawn.acoes, &spawn.atributos, argv.data(), environ);
+  const int erro = posix_spawn(&filho, "/proc/self/exe", &preparo.acoes, &preparo.atributos, argv.data(), environ);
   if (erro != 0) throw std::system_error(erro, std::generic_category(), "launch: não foi possível iniciar o processo");
 }
 

@@ -5,49 +5,39 @@
 
 #include "base/failure.hpp"
 #include "base/text.hpp"
-#include "discovery/selection.hpp"
-#include "net/http.hpp"
-#include "net/json.hpp"
-#include "registry/registry.hpp"
-#include "run/command_line.hpp"
-#include "store/ingestion.hpp"
-#include "zabbix/jsonrpc.hpp"
-#include "zabbix/numeral.hpp"
-#include "zabbix/worker.hpp"
 
 namespace run {
 
 namespace {
+
+// What operators read for each kind; a kind without its words does not compile (-Werror=switch).
+constexpr const char* nomeDoTipo(base::FailureKind tipo) {
+  switch (tipo) {
+    using enum base::FailureKind;
+    case notJson: return "resposta que não é JSON";
+    case notUtf8: return "texto que não é UTF-8";
+    case request: return "falha na requisição";
+    case missingToken: return "login do registro sem token";
+    case invalidList: return "lista de clientes inválida";
+    case unexpectedAnswer: return "resposta inesperada do Zabbix";
+    case invalidNumeral: return "número inválido";
+    case invalidItem: return "item de trabalho inválido";
+    case ingestion: return "falha na ingestão";
+    case incompleteCommandLine: return "linha de comando incompleta";
+  }
+  return "erro interno";
+}
 
 struct Tipo {
   std::string nome;
   std::string mensagem;
 };
 
-// Most specific kinds first: a handler takes the first that matches.
 Tipo tipoDe(std::exception_ptr causa) {
   try {
     std::rethrow_exception(causa);
-  } catch (const net::JsonError& e) {
-    return {"resposta que não é JSON", e.what()};
-  } catch (const net::JsonEncodeError& e) {
-    return {"texto que não é UTF-8", e.what()};
-  } catch (const net::RequestException& e) {
-    return {"falha na requisição", e.what()};
-  } catch (const registry::TokenAusente& e) {
-    return {"login do registro sem token", e.what()};
-  } catch (const discovery::ListaInvalida& e) {
-    return {"lista de clientes inválida", e.what()};
-  } catch (const zabbix::RespostaInesperada& e) {
-    return {"resposta inesperada do Zabbix", e.what()};
-  } catch (const zabbix::NumeralInvalido& e) {
-    return {"número inválido", e.what()};
-  } catch (const zabbix::ItemInvalido& e) {
-    return {"item de trabalho inválido", e.what()};
-  } catch (const store::IngressError& e) {
-    return {"falha na ingestão", e.what()};
-  } catch (const LinhaComandoIncompleta& e) {
-    return {"linha de comando incompleta", e.what()};
+  } catch (const base::Failure& e) {
+    return {nomeDoTipo(e.kind()), e.what()};
   } catch (const std::system_error& e) {
     return {"erro do sistema", e.what()};
   } catch (const std::bad_alloc& e) {

@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "base/failure.hpp"
 #include "net/http.hpp"
 #include "store/destination.hpp"
 
@@ -19,9 +19,9 @@ namespace store {
 
 /// The one failure type of the ingestion client: a bad row,
 /// a transport failure or the server's refusal (with the server's own text).
-class IngressError : public std::runtime_error {
+class IngressError : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit IngressError(const std::string& message) : Failure(base::FailureKind::ingestion, message) {}
 };
 
 /// A row time: nanoseconds since the epoch.

@@ -2,10 +2,10 @@
 #pragma once
 
 #include <chrono>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "base/failure.hpp"
 #include "net/http.hpp"
 #include "net/json.hpp"
 
@@ -24,9 +24,9 @@ struct TokenZabbix {
 
 /// A front-end answer of a shape we cannot read. Deliberately not a RequestException:
 /// the worker does not turn it into a status-0 record, it ends that customer's task.
-class RespostaInesperada : public std::runtime_error {
+class RespostaInesperada : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit RespostaInesperada(const std::string& message) : Failure(base::FailureKind::unexpectedAnswer, message) {}
 };
 
 namespace jsonrpc {

@@ -2,15 +2,17 @@
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
+#include <string>
 #include <string_view>
+
+#include "base/failure.hpp"
 
 namespace zabbix {
 
 /// A text or value that should be an integer and is not (or does not fit in 64 bits).
-class NumeralInvalido : public std::runtime_error {
+class NumeralInvalido : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit NumeralInvalido(const std::string& message) : Failure(base::FailureKind::invalidNumeral, message) {}
 };
 
 /// Reads a base-10 integer numeral: an optional sign, digits, ASCII white space around.

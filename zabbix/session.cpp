@@ -12,8 +12,8 @@ namespace {
 // What 6.4 and later answer to the classic login: 6.4 and 7.0 refuse "user", 7.2 on
 // refuse the "auth" member. Nothing else may cost a second login (wrong passwords
 // would block the account sooner).
-constexpr const char* USER_INESPERADO = R"(Invalid parameter "/": unexpected parameter "user".)";
-constexpr const char* AUTH_INESPERADO = R"(Invalid parameter "/": unexpected parameter "auth".)";
+constexpr const char* PARAMETRO_USUARIO_RECUSADO = R"(Invalid parameter "/": unexpected parameter "user".)";
+constexpr const char* PARAMETRO_AUTENTICACAO_RECUSADO = R"(Invalid parameter "/": unexpected parameter "auth".)";
 
 struct RespostaLogin {
   net::Json resultado;  // null: no token
@@ -34,7 +34,7 @@ bool recusaFormaAntiga(const net::Json& corpo) {
   const auto erro = corpo.find("error");
   if (erro == corpo.end() || !erro->is_object()) return false;
   const auto dados = erro->find("data");
-  return dados != erro->end() && (*dados == USER_INESPERADO || *dados == AUTH_INESPERADO);
+  return dados != erro->end() && (*dados == PARAMETRO_USUARIO_RECUSADO || *dados == PARAMETRO_AUTENTICACAO_RECUSADO);
 }
 
 // The status does not matter; a refused login is an object with "error" and no "result".

@@ -13,7 +13,8 @@ namespace zabbix {
 
 namespace {
 
-struct Desfecho {
+// What the front end told of one customer.
+struct Leitura {
   std::int64_t status = 0;
   std::optional<std::int64_t> pppoe = 0;
 };
@@ -36,7 +37,7 @@ void linhaDebug(bool modoDebug, std::string_view cor, const std::string& mensage
 }
 
 // Only the two everyday troubles of a customer become status 0; anything else escapes.
-Desfecho consultarZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& nomeCliente,
+Leitura consultarZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& nomeCliente,
                          const net::Credentials& credenciais, bool modoDebug) {
   try {
     const TokenZabbix zabbixToken = obterTokenZabbix(http, zabbixUrl, credenciais.user, credenciais.password);
@@ -64,11 +65,11 @@ records::RegistroDescoberta processarCliente(net::HttpClient& http, const record
                                              const net::Credentials& credenciais, bool modoDebug) {
   const std::string nomeCliente = montarNomeCliente(clienteDados);
   const std::string zabbixUrl = montarZabbixUrl(texto(clienteDados, Campo::link, "link"));
-  const Desfecho desfecho = consultarZabbix(http, zabbixUrl, nomeCliente, credenciais, modoDebug);
+  const Leitura leitura = consultarZabbix(http, zabbixUrl, nomeCliente, credenciais, modoDebug);
   // "numero" is read last on purpose: a bad number fails the task after its requests.
-  return {texto(clienteDados, Campo::nome, "nome"), desfecho.status,
+  return {texto(clienteDados, Campo::nome, "nome"), leitura.status,
           lerNumeral(texto(clienteDados, Campo::numero, "numero")), texto(clienteDados, Campo::parceiro, "parceiro"),
-          desfecho.pppoe};
+          leitura.pppoe};
 }
 
 }  // namespace zabbix

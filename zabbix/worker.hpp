@@ -1,18 +1,18 @@
 // One customer link from start to end: login, PPPoE count, logout, discovery record.
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
+#include "base/failure.hpp"
 #include "net/http.hpp"
 #include "records/records.hpp"
 
 namespace zabbix {
 
 /// A work item whose "parceiro", "numero", "nome" or "link" is not text.
-class ItemInvalido : public std::runtime_error {
+class ItemInvalido : public base::Failure {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ItemInvalido(const std::string& message) : Failure(base::FailureKind::invalidItem, message) {}
 };
 
 /// The front end's JSON-RPC endpoint for a registry link: the link followed by

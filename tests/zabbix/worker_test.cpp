@@ -102,7 +102,7 @@ TEST(ProcessarCliente, GivesTheRecordAndLinesOfEachPath) {
   }
 }
 
-TEST(ProcessarCliente, LogsInWithTheSettingsCredentialsAndUsesTheTokenThrough) {
+TEST(ProcessarCliente, LogsInWithTheGivenCredentialsAndUsesTheTokenThrough) {
   const auto processarCliente = configurar(false, "zbx-api", "pässwörd");
   FakeHttp http;
   http.respond(200, loginOk("abc123")).respond(200, itens("8")).respond(200, LOGOUT_OK);

@@ -1,4 +1,4 @@
-#include "discovery/report.hpp"
+#include "discovery/relatorio_debug.hpp"
 
 #include "base/constants.hpp"
 
