@@ -8,6 +8,7 @@
 
 #include "store/store.hpp"
 #include "tests/store/fuso_horario.hpp"
+#include "tests/support/console_capture.hpp"
 
 namespace {
 
@@ -15,10 +16,7 @@ using namespace std::chrono;
 using records::RegistroDescoberta;
 using net::Json;
 using store::Instante;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using testing_support::ConsoleCapture;
 
 std::string ambiente(const char* nome, const char* padrao = "") {
   const char* valor = std::getenv(nome);
@@ -68,8 +66,7 @@ class QuestDbReal : public testing::Test {
 
   Saida executar(const records::ResultadoDescoberta& registros, Instante quando = local(12, 3),
                  net::HttpClient* cliente = nullptr) {
-    CaptureStdout();
-    CaptureStderr();
+    ConsoleCapture console;
     Saida saida;
     std::string excecao;
     try {
@@ -78,8 +75,8 @@ class QuestDbReal : public testing::Test {
     } catch (const std::exception& e) {
       excecao = std::string("exception: ") + e.what();
     }
-    saida.out = GetCapturedStdout();
-    saida.err = GetCapturedStderr() + excecao;
+    saida.out = console.out();
+    saida.err = console.err() + excecao;
     return saida;
   }
 

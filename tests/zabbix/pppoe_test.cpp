@@ -89,7 +89,7 @@ TEST(ObterValorSessaoPPPoE, ReadsTheResultShapes) {
   };
   for (const auto& [corpo, esperado] : vazios) {
     Contagem contagem = 1;
-    EXPECT_EQ(saidaDe([&] { contagem = contar(corpo); }), "") << corpo;
+    EXPECT_EQ(outputOf([&] { contagem = contar(corpo); }), "") << corpo;
     EXPECT_EQ(contagem, esperado) << corpo;
   }
   const char* estranhos[] = {"[]", "null", R"("result")", R"({"result":true})", R"({"result":"x"})", R"({"result":{"a":1}})",
@@ -113,7 +113,7 @@ TEST(ObterValorSessaoPPPoE, TurnsRequestFailuresIntoNoValueWithADebugLine) {
     FakeHttp http;
     http.respond(caso.resposta);
     Contagem contagem = 1;
-    const std::string saida = saidaDe([&] { contagem = zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, caso.debug); });
+    const std::string saida = outputOf([&] { contagem = zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, caso.debug); });
     EXPECT_EQ(contagem, std::nullopt);
     // The parser's own wording follows the prefix; the line is still one whole line.
     EXPECT_TRUE(saida.starts_with(caso.linha)) << saida;

@@ -20,7 +20,7 @@ namespace {
 
 using records::RegistroDescoberta;
 using zabbix_support::configurar;
-using zabbix_support::saidaDe;
+using zabbix_support::outputOf;
 
 std::string ambiente(const char* nome, const char* padrao = "") {
   const char* valor = std::getenv(nome);
@@ -159,7 +159,7 @@ TEST_P(RealZabbix, ReadsTheSeededCountAndLogsOutCleanly) {
     Gravador http;
     RegistroDescoberta registro;
     // No line at all: a refused or failed logout would have printed one.
-    EXPECT_EQ(saidaDe([&] { registro = processarCliente(http, item()); }), "");
+    EXPECT_EQ(outputOf([&] { registro = processarCliente(http, item()); }), "");
     EXPECT_EQ(registro, (RegistroDescoberta{"Provedor Real", 1, 42, "ACME", esperado}));
     conferir(http, GetParam().comSenha, senha());
   }
@@ -170,7 +170,7 @@ TEST_P(RealZabbix, AWrongPasswordGivesTheNoTokenRecordAfterOneFailedLogin) {
   const auto processarCliente = configurar(true, usuario(), errada);
   Gravador http;
   RegistroDescoberta registro;
-  const std::string saida = saidaDe([&] { registro = processarCliente(http, item()); });
+  const std::string saida = outputOf([&] { registro = processarCliente(http, item()); });
   EXPECT_EQ(saida, std::string(base::YELLOW) + "ACME - 42 - Provedor Real: Cliente com problema na conexão." +
                        std::string(base::RESET) + "\n");
   EXPECT_EQ(registro, (RegistroDescoberta{"Provedor Real", 0, 42, "ACME", 0}));

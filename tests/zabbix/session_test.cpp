@@ -60,13 +60,13 @@ TEST(ObterTokenZabbix, TakesResultAsTheTokenAndAnythingElseAsNoTokenSilently) {
     FakeHttp http;
     http.respond(caso.status, caso.corpo);
     zabbix::TokenZabbix token;
-    EXPECT_EQ(saidaDe([&] { token = zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA); }), "") << caso.corpo;
+    EXPECT_EQ(outputOf([&] { token = zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA); }), "") << caso.corpo;
     EXPECT_EQ(token.valor, caso.token) << caso.corpo;
     EXPECT_EQ(token.temToken(), !caso.token.is_null()) << caso.corpo;
   }
   FakeHttp caiu;
   caiu.fail("Operation timed out after 5001 milliseconds with 0 bytes received");
-  EXPECT_EQ(saidaDe([&] { EXPECT_FALSE(zabbix::obterTokenZabbix(caiu, URL, USUARIO, SENHA).temToken()); }), "");
+  EXPECT_EQ(outputOf([&] { EXPECT_FALSE(zabbix::obterTokenZabbix(caiu, URL, USUARIO, SENHA).temToken()); }), "");
 }
 
 TEST(ObterTokenZabbix, LetsTheRunTimeLimitThrough) {
@@ -114,7 +114,7 @@ TEST(UserLogout, ConfirmsOnlyStatus200WithResultTrue) {
     FakeHttp http;
     http.respond(caso.status, caso.corpo);
     bool confirmado = !caso.confirmado;
-    const std::string saida = saidaDe([&] { confirmado = zabbix::userLogout(http, URL, {"tok"}); });
+    const std::string saida = outputOf([&] { confirmado = zabbix::userLogout(http, URL, {"tok"}); });
     EXPECT_EQ(confirmado, caso.confirmado) << caso.corpo;
     EXPECT_EQ(saida, caso.confirmado ? "" : "Não foi possível fazer logout em " + std::string(URL) + ": " + caso.corpo + "\n")
         << caso.corpo;

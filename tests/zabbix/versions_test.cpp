@@ -86,7 +86,7 @@ TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
   for (int versao : VERSOES) {
     FrontEndSimulado frontEnd(versao, 1000 + versao);
     RegistroDescoberta registro;
-    EXPECT_EQ(saidaDe([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
+    EXPECT_EQ(outputOf([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
         << nomeVersao(versao);
     EXPECT_EQ(registro, (RegistroDescoberta{"C", 1, 1, "P", 1000 + versao})) << nomeVersao(versao);
     EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 3u : 4u) << nomeVersao(versao);
@@ -146,7 +146,7 @@ TEST(VersoesZabbix, AWrongPasswordCostsOneFailedLoginOnEveryVersion) {
   for (int versao : VERSOES) {
     FrontEndSimulado frontEnd(versao, 9);
     RegistroDescoberta registro;
-    saidaDe([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); });
+    outputOf([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); });
     EXPECT_EQ(registro, (RegistroDescoberta{"C", 0, 1, "P", 0})) << nomeVersao(versao);
     EXPECT_EQ(frontEnd.loginsFalhos, 1) << nomeVersao(versao);
     EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 1u : 2u) << nomeVersao(versao);

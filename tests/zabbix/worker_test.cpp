@@ -87,7 +87,7 @@ TEST(ProcessarCliente, GivesTheRecordAndLinesOfEachPath) {
       FakeHttp http;
       for (const auto& r : caminho.respostas) http.respond(r);
       RegistroDescoberta registro;
-      const std::string saida = saidaDe([&] { registro = processarCliente(http, ALFA); });
+      const std::string saida = outputOf([&] { registro = processarCliente(http, ALFA); });
       EXPECT_EQ(registro, caminho.registro) << caminho.nome;
       EXPECT_TRUE(http.scriptDone()) << caminho.nome;
       for (const auto& pedido : http.requests()) EXPECT_EQ(pedido.url, URL_ALFA) << caminho.nome;
@@ -122,7 +122,7 @@ TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
     FakeHttp http;
     http.respond(200, LOGIN_RECUSADO);
     RegistroDescoberta registro;
-    const std::string saida = saidaDe([&] { registro = processarCliente(http, {"h", "N", numero, "P"}); });
+    const std::string saida = outputOf([&] { registro = processarCliente(http, {"h", "N", numero, "P"}); });
     EXPECT_EQ(registro.numero, valor) << numero;
     EXPECT_EQ(saida, Y + "P - " + numero + " - N: Cliente com problema na conexão." + Z + "\n");
   }
@@ -134,7 +134,7 @@ TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
       } else {
         http.respond(200, LOGIN_RECUSADO);
       }
-      EXPECT_THROW(saidaDe([&] { processarCliente(http, {"h", "N", numero, "P"}); }), zabbix::NumeralInvalido)
+      EXPECT_THROW(outputOf([&] { processarCliente(http, {"h", "N", numero, "P"}); }), zabbix::NumeralInvalido)
           << numero;
       EXPECT_TRUE(http.scriptDone()) << "the requests come before the number is read: " << numero;
     }
@@ -147,7 +147,7 @@ TEST(ProcessarCliente, FailsWithoutARequestOnWorkItemsThatAreNotText) {
       {nullptr, "N", "1", "P"}, {"h", 5, "1", "P"}, {"h", "N", 42, "P"}, {"h", "N", "1", Json::array({"P"})}, {{}, {}, {}, {}}};
   for (const auto& item : invalidos) {
     FakeHttp http;
-    EXPECT_THROW(saidaDe([&] { processarCliente(http, item); }), zabbix::ItemInvalido);
+    EXPECT_THROW(outputOf([&] { processarCliente(http, item); }), zabbix::ItemInvalido);
     EXPECT_TRUE(http.requests().empty());
   }
 }
@@ -159,7 +159,7 @@ TEST(ProcessarCliente, LetsUnreadableAnswersEscape) {
   for (const auto& [item, respostaInesperada] : casos) {
     FakeHttp http;
     http.respond(200, loginOk("t")).respond(200, item);
-    const auto processar = [&] { saidaDe([&] { processarCliente(http, ALFA); }); };
+    const auto processar = [&] { outputOf([&] { processarCliente(http, ALFA); }); };
     if (respostaInesperada) {
       EXPECT_THROW(processar(), zabbix::RespostaInesperada) << item;
     } else {
@@ -169,13 +169,13 @@ TEST(ProcessarCliente, LetsUnreadableAnswersEscape) {
   }
   FakeHttp http;
   http.respond(200, loginOk("t")).respond(200, itens("1")).respond(200, "[true]");
-  EXPECT_THROW(saidaDe([&] { processarCliente(http, ALFA); }), zabbix::RespostaInesperada);
+  EXPECT_THROW(outputOf([&] { processarCliente(http, ALFA); }), zabbix::RespostaInesperada);
 }
 
 TEST(ProcessarCliente, ConcurrentWorkersWriteWholeLines) {
   const auto processarCliente = configurar(true);
   constexpr int TRABALHADORES = 10, CLIENTES = 30;
-  const std::string saida = saidaDe([&] {
+  const std::string saida = outputOf([&] {
     std::vector<std::thread> threads;
     for (int t = 0; t < TRABALHADORES; ++t) {
       threads.emplace_back([t, &processarCliente] {

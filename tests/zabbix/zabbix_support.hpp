@@ -1,11 +1,10 @@
 // Shared bits of the Zabbix client tests: the worker's arguments, canned answers, captured output.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <utility>
 
+#include "tests/support/console_capture.hpp"
 #include "zabbix/worker.hpp"
 
 namespace zabbix_support {
@@ -38,17 +37,12 @@ inline constexpr const char* LOGOUT_OK = R"({"jsonrpc":"2.0","result":true,"id":
 inline constexpr const char* LOGIN_RECUSADO =
     R"({"jsonrpc":"2.0","error":{"code":-32500,"message":"Application error.","data":"Login name or password is incorrect."},"id":1})";
 
-/// Runs `acao` and returns what it wrote on standard output.
-template <class Acao>
-std::string saidaDe(Acao&& acao) {
-  testing::internal::CaptureStdout();
-  try {
-    acao();
-  } catch (...) {
-    testing::internal::GetCapturedStdout();
-    throw;
-  }
-  return testing::internal::GetCapturedStdout();
+/// Runs `action` and returns what it wrote on standard output.
+template <class Action>
+std::string outputOf(Action&& action) {
+  testing_support::ConsoleCapture console;
+  action();
+  return console.out();
 }
 
 }  // namespace zabbix_support
