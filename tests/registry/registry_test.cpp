@@ -12,6 +12,9 @@ using testing_support::FakeHttp;
 
 const std::string BASE = registry::config::REGISTRY_API_URL;
 const std::string ORIGIN = registry::config::PORTAL_ORIGIN;
+// The build's own account: whatever the site file of this build set.
+const std::string LOGIN = registry::config::REGISTRY_LOGIN;
+const std::string PASSWORD = registry::config::REGISTRY_PASSWORD;
 const std::string BROWSER = "Mozilla/5.0 (X11; Linux x86_64; rv:129.0) Gecko/20100101 Firefox/129.0";
 
 net::Headers headersLoginEsperados() {
@@ -48,7 +51,7 @@ net::Headers headersListaEsperados(const std::string& authorization) {
 
 TEST(ObterTokenSistemaTQ, SendsTheFixedAccountWhateverTheArguments) {
   const std::pair<std::string, std::string> argumentos[] = {
-      {"", ""}, {"operador", "errada"}, {"coletor_auto", "580@virar"}, {"usuário", "s\"enha\n"}};
+      {"", ""}, {"operador", "errada"}, {LOGIN, PASSWORD}, {"usuário", "s\"enha\n"}};
   for (const auto& [usuario, senha] : argumentos) {
     FakeHttp http;
     http.respond(200, R"({"token": "t"})");
@@ -58,7 +61,7 @@ TEST(ObterTokenSistemaTQ, SendsTheFixedAccountWhateverTheArguments) {
     EXPECT_EQ(pedido.method, "POST");
     EXPECT_EQ(pedido.url, BASE + "/login");
     EXPECT_EQ(pedido.headers, headersLoginEsperados());
-    EXPECT_EQ(pedido.body, R"({"login": "coletor_auto", "senha": "580@virar"})") << usuario;
+    EXPECT_EQ(pedido.body, net::serialize(Json{{"login", LOGIN}, {"senha", PASSWORD}})) << usuario;
     EXPECT_TRUE(pedido.query.empty());
     EXPECT_FALSE(pedido.basic);
     EXPECT_FALSE(pedido.idleTimeout);  // only the run's own limit bounds it
