@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "store/store.hpp"
-#include "tests/store/fuso_horario.hpp"
+#include "tests/store/time_zone.hpp"
 #include "tests/support/console_capture.hpp"
 
 namespace {
@@ -99,7 +99,7 @@ class QuestDbReal : public testing::Test {
   const store::AcessoQuestDb questDb{ambiente("COLETOR_QUESTDB_HOST"), ambiente("COLETOR_QUESTDB_PORT", "19443"),
                                      ambiente("COLETOR_QUESTDB_USER", "admin"), ambiente("COLETOR_QUESTDB_PASS", "quest")};
   net::CurlClient http{ambiente("COLETOR_QUESTDB_CA")};
-  store_testes::FusoHorario fuso{store_testes::BRASILIA};
+  store_support::TimeZone zone{store_support::BRASILIA};
 };
 
 const RegistroDescoberta ALFA{"Alfa Net", 1, 12, "Parceiro Sul", 345};

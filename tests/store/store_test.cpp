@@ -8,7 +8,7 @@
 
 #include "base/constants.hpp"
 #include "base/deadline.hpp"
-#include "tests/store/fuso_horario.hpp"
+#include "tests/store/time_zone.hpp"
 #include "tests/support/console_capture.hpp"
 #include "tests/support/fake_http.hpp"
 
@@ -90,7 +90,7 @@ class SendQuestDB : public testing::Test {
   store::AcessoQuestDb questDb{"10.1.2.3", "19443", "admin", "quest"};
   std::optional<FakeHttp> fake{std::in_place};
   std::exception_ptr falha;
-  store_testes::FusoHorario fuso{store_testes::BRASILIA};
+  store_support::TimeZone zone{store_support::BRASILIA};
 };
 
 using Pedidos = std::vector<std::string>;

@@ -20,7 +20,7 @@ Contagem contar(const std::string& corpo) {
 
 TEST(ObterValorSessaoPPPoE, SendsTheItemQueryByteForByte) {
   FakeHttp http;
-  http.respond(200, itens(R"("57")"));
+  http.respond(200, items(R"("57")"));
   zabbix::obterValorSessaoPPPoE(http, URL, {"0424bd59"}, false);
   ASSERT_EQ(http.requests().size(), 1u);
   const auto& pedido = http.requests()[0];
@@ -60,7 +60,7 @@ TEST(ObterValorSessaoPPPoE, ConvertsTheFirstItemsLastValue) {
       {"[]", std::nullopt},
       {"{}", std::nullopt},
   };
-  for (const auto& [lastvalue, esperado] : casos) EXPECT_EQ(contar(itens(lastvalue)), esperado) << lastvalue;
+  for (const auto& [lastvalue, esperado] : casos) EXPECT_EQ(contar(items(lastvalue)), esperado) << lastvalue;
   EXPECT_EQ(contar(R"({"result":[{"itemid":"1","lastvalue":"5"},{"itemid":"2","lastvalue":"9"}]})"), 5);
   EXPECT_EQ(contar(R"({"result":[{"itemid":"1"}]})"), std::nullopt);
 }
@@ -72,7 +72,7 @@ TEST(ObterValorSessaoPPPoE, FailsOnLastValuesThatAreNoInteger) {
       "18446744073709551615", "9.3e18", "-9.3e18", "true", "[1]", R"({"v":1})", R"("\u00a07")",
       // numerals past INT64_MIN reach us as the double -2^63
       "-9223372036854775809", "-9223372036854776832", "-9223372036854775808.0"};
-  for (const char* lastvalue : recusados) EXPECT_THROW(contar(itens(lastvalue)), zabbix::NumeralInvalido) << lastvalue;
+  for (const char* lastvalue : recusados) EXPECT_THROW(contar(items(lastvalue)), zabbix::NumeralInvalido) << lastvalue;
 }
 
 TEST(ObterValorSessaoPPPoE, ReadsTheResultShapes) {

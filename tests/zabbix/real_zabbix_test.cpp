@@ -19,7 +19,7 @@
 namespace {
 
 using records::RegistroDescoberta;
-using zabbix_support::configurar;
+using zabbix_support::workerFor;
 using zabbix_support::outputOf;
 
 std::string ambiente(const char* nome, const char* padrao = "") {
@@ -155,7 +155,7 @@ TEST_P(RealZabbix, ReadsTheSeededCountAndLogsOutCleanly) {
   const std::optional<std::int64_t> esperado =
       valor() == "none" ? std::nullopt : std::optional<std::int64_t>(zabbix::lerNumeral(valor()));
   for (bool debug : {false, true}) {
-    const auto processarCliente = configurar(debug, usuario(), senha());
+    const auto processarCliente = workerFor(debug, usuario(), senha());
     Gravador http;
     RegistroDescoberta registro;
     // No line at all: a refused or failed logout would have printed one.
@@ -167,7 +167,7 @@ TEST_P(RealZabbix, ReadsTheSeededCountAndLogsOutCleanly) {
 
 TEST_P(RealZabbix, AWrongPasswordGivesTheNoTokenRecordAfterOneFailedLogin) {
   const std::string errada = "senha-errada-" + senha();
-  const auto processarCliente = configurar(true, usuario(), errada);
+  const auto processarCliente = workerFor(true, usuario(), errada);
   Gravador http;
   RegistroDescoberta registro;
   const std::string saida = outputOf([&] { registro = processarCliente(http, item()); });

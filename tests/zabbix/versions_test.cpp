@@ -56,7 +56,7 @@ class FrontEndSimulado final : public net::HttpClient {
     if (params.contains("user") && versao_ >= 64) return inesperado("user");
     if (params.contains("username") && versao_ < 54) return inesperado("username");
     const Json usuario = params.contains("user") ? params["user"] : params["username"];
-    if (usuario != USUARIO || params["password"] != SENHA) {
+    if (usuario != USER || params["password"] != PASSWORD) {
       ++loginsFalhos;
       return erro(-32500, "Application error.", "Login name or password is incorrect.");
     }
@@ -82,7 +82,7 @@ const int VERSOES[] = {50, 60, 64, 70, 72, 74};
 std::string nomeVersao(int versao) { return std::to_string(versao / 10) + "." + std::to_string(versao % 10); }
 
 TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
-  const auto processarCliente = configurar(false);
+  const auto processarCliente = workerFor(false);
   for (int versao : VERSOES) {
     FrontEndSimulado frontEnd(versao, 1000 + versao);
     RegistroDescoberta registro;
@@ -94,13 +94,13 @@ TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
 }
 
 TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
-  const auto processarCliente = configurar(false);
+  const auto processarCliente = workerFor(false);
   for (int versao : {50, 60}) {
     FrontEndSimulado frontEnd(versao, 5);
     processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
     // The same three requests a scripted fake sees, byte for byte.
     FakeHttp classico;
-    classico.respond(200, loginOk("tok" + std::to_string(versao))).respond(200, itens("5")).respond(200, LOGOUT_OK);
+    classico.respond(200, loginOk("tok" + std::to_string(versao))).respond(200, items("5")).respond(200, LOGOUT_OK);
     processarCliente(classico, {"zbx.example", "C", "1", "P"});
     ASSERT_EQ(frontEnd.pedidos.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
@@ -117,7 +117,7 @@ TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
 }
 
 TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
-  const auto processarCliente = configurar(false);
+  const auto processarCliente = workerFor(false);
   for (int versao : {64, 70, 72, 74}) {
     FrontEndSimulado frontEnd(versao, 9);
     processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
@@ -142,7 +142,7 @@ TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
 }
 
 TEST(VersoesZabbix, AWrongPasswordCostsOneFailedLoginOnEveryVersion) {
-  const auto processarCliente = configurar(true, USUARIO, "errada");
+  const auto processarCliente = workerFor(true, USER, "errada");
   for (int versao : VERSOES) {
     FrontEndSimulado frontEnd(versao, 9);
     RegistroDescoberta registro;
@@ -165,7 +165,7 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
       {R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"user\""}})", 1},
       {R"({"error":{"message":"Invalid parameter \"/\": unexpected parameter \"user\"."}})", 1},
       {R"({"data":"Invalid parameter \"/\": unexpected parameter \"user\"."})", 1},
-      {LOGIN_RECUSADO, 1},
+      {LOGIN_REFUSED, 1},
       {R"({"jsonrpc":"2.0","error":{"code":-32500,"message":"Application error.","data":"Incorrect user name or password or account is temporarily blocked."},"id":1})", 1},
       {R"({"result":null,"error":{"data":"Invalid parameter \"/\": unexpected parameter \"user\"."}})", 1},
       {"<html>unexpected parameter \"user\"</html>", 1},
@@ -173,7 +173,7 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
   for (const auto& caso : casos) {
     FakeHttp http;
     http.respond(200, caso.primeira).respond(200, formaNova);
-    const zabbix::TokenZabbix token = zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA);
+    const zabbix::TokenZabbix token = zabbix::obterTokenZabbix(http, URL, USER, PASSWORD);
     EXPECT_EQ(http.requests().size(), caso.pedidos) << caso.primeira;
     EXPECT_EQ(token.temToken(), caso.pedidos == 2) << caso.primeira;
     EXPECT_EQ(token.bearer, caso.pedidos == 2) << caso.primeira;
@@ -182,15 +182,15 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
 
 TEST(VersoesZabbix, TheSecondLoginIsTheLastWhateverItAnswers) {
   const char* recusa = R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"auth\"."}})";
-  for (const std::string& segunda : {std::string(recusa), std::string(LOGIN_RECUSADO), std::string("<html>"), std::string(R"({"result":null})")}) {
+  for (const std::string& segunda : {std::string(recusa), std::string(LOGIN_REFUSED), std::string("<html>"), std::string(R"({"result":null})")}) {
     FakeHttp http;
     http.respond(200, recusa).respond(200, segunda).respond(200, loginOk("nunca"));
-    EXPECT_FALSE(zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA).temToken()) << segunda;
+    EXPECT_FALSE(zabbix::obterTokenZabbix(http, URL, USER, PASSWORD).temToken()) << segunda;
     EXPECT_EQ(http.requests().size(), 2u) << segunda;
   }
   FakeHttp silencioso;
   silencioso.respond(200, recusa).fail("Operation timed out after 5000 milliseconds with 0 bytes received");
-  EXPECT_FALSE(zabbix::obterTokenZabbix(silencioso, URL, USUARIO, SENHA).temToken());
+  EXPECT_FALSE(zabbix::obterTokenZabbix(silencioso, URL, USER, PASSWORD).temToken());
 }
 
 }  // namespace

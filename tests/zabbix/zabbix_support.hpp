@@ -10,31 +10,31 @@
 namespace zabbix_support {
 
 inline constexpr const char* URL = "https://zbx.cliente.example/api_jsonrpc.php";
-inline constexpr const char* USUARIO = "coletor";
-inline constexpr const char* SENHA = "s3nh@";
+inline constexpr const char* USER = "coletor";
+inline constexpr const char* PASSWORD = "s3nh@";
 
 /// The worker with our Zabbix credentials, in debug or normal mode.
-struct Trabalhador {
-  zabbix::Credenciais credenciais;
+struct Worker {
+  zabbix::Credenciais credentials;
   bool debug = false;
 
   records::RegistroDescoberta operator()(net::HttpClient& http, const records::ClienteDados& item) const {
-    return zabbix::processarCliente(http, item, credenciais, debug);
+    return zabbix::processarCliente(http, item, credentials, debug);
   }
 };
 
-inline Trabalhador configurar(bool debug, std::string usuario = USUARIO, std::string senha = SENHA) {
-  return {{std::move(usuario), std::move(senha)}, debug};
+inline Worker workerFor(bool debug, std::string user = USER, std::string password = PASSWORD) {
+  return {{std::move(user), std::move(password)}, debug};
 }
 
 inline std::string loginOk(const std::string& token) {
   return R"({"jsonrpc":"2.0","result":")" + token + R"(","id":1})";
 }
-inline std::string itens(const std::string& lastvalue) {
+inline std::string items(const std::string& lastvalue) {
   return R"({"jsonrpc":"2.0","result":[{"itemid":"44","name":"PPPoE","lastvalue":)" + lastvalue + "}],\"id\":1}";
 }
 inline constexpr const char* LOGOUT_OK = R"({"jsonrpc":"2.0","result":true,"id":1})";
-inline constexpr const char* LOGIN_RECUSADO =
+inline constexpr const char* LOGIN_REFUSED =
     R"({"jsonrpc":"2.0","error":{"code":-32500,"message":"Application error.","data":"Login name or password is incorrect."},"id":1})";
 
 /// Runs `action` and returns what it wrote on standard output.
