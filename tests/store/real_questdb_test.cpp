@@ -18,7 +18,7 @@ using net::Json;
 using store::Instante;
 using testing_support::ConsoleCapture;
 
-std::string ambiente(const char* nome, const char* padrao = "") {
+std::string environmentOr(const char* nome, const char* padrao = "") {
   const char* valor = std::getenv(nome);
   return valor ? valor : padrao;
 }
@@ -96,9 +96,9 @@ class QuestDbReal : public testing::Test {
     return lidas;
   }
 
-  const store::AcessoQuestDb questDb{ambiente("COLETOR_QUESTDB_HOST"), ambiente("COLETOR_QUESTDB_PORT", "19443"),
-                                     ambiente("COLETOR_QUESTDB_USER", "admin"), ambiente("COLETOR_QUESTDB_PASS", "quest")};
-  net::CurlClient http{ambiente("COLETOR_QUESTDB_CA")};
+  const store::AcessoQuestDb questDb{environmentOr("COLETOR_QUESTDB_HOST"), environmentOr("COLETOR_QUESTDB_PORT", "19443"),
+                                     environmentOr("COLETOR_QUESTDB_USER", "admin"), environmentOr("COLETOR_QUESTDB_PASS", "quest")};
+  net::CurlClient http{environmentOr("COLETOR_QUESTDB_CA")};
   store_support::TimeZone zone{store_support::BRASILIA};
 };
 

@@ -16,9 +16,9 @@ using namespace zabbix_support;
 
 /// A Zabbix API of one version: 6.4 dropped "user" for "username", 7.2 dropped the "auth"
 /// member for the Bearer header (taken from 6.4 on; 6.0 ignores it).
-class FrontEndSimulado final : public net::HttpClient {
+class FakeFrontEnd final : public net::HttpClient {
  public:
-  FrontEndSimulado(int versao, std::int64_t contagem) : versao_(versao), contagem_(contagem) {}
+  FakeFrontEnd(int versao, std::int64_t contagem) : versao_(versao), contagem_(contagem) {}
 
   net::HttpResponse perform(const net::HttpRequest& pedido) override {
     pedidos.push_back(pedido);
@@ -79,24 +79,24 @@ class FrontEndSimulado final : public net::HttpClient {
 
 const int VERSOES[] = {50, 60, 64, 70, 72, 74};
 
-std::string nomeVersao(int versao) { return std::to_string(versao / 10) + "." + std::to_string(versao % 10); }
+std::string versionName(int versao) { return std::to_string(versao / 10) + "." + std::to_string(versao % 10); }
 
 TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
   const auto processarCliente = workerFor(false);
   for (int versao : VERSOES) {
-    FrontEndSimulado frontEnd(versao, 1000 + versao);
+    FakeFrontEnd frontEnd(versao, 1000 + versao);
     RegistroDescoberta registro;
     EXPECT_EQ(outputOf([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
-        << nomeVersao(versao);
-    EXPECT_EQ(registro, (RegistroDescoberta{"C", 1, 1, "P", 1000 + versao})) << nomeVersao(versao);
-    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 3u : 4u) << nomeVersao(versao);
+        << versionName(versao);
+    EXPECT_EQ(registro, (RegistroDescoberta{"C", 1, 1, "P", 1000 + versao})) << versionName(versao);
+    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 3u : 4u) << versionName(versao);
   }
 }
 
 TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
   const auto processarCliente = workerFor(false);
   for (int versao : {50, 60}) {
-    FrontEndSimulado frontEnd(versao, 5);
+    FakeFrontEnd frontEnd(versao, 5);
     processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
     // The same three requests a scripted fake sees, byte for byte.
     FakeHttp classico;
@@ -106,10 +106,10 @@ TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
     for (std::size_t i = 0; i < 3; ++i) {
       const auto& visto = frontEnd.pedidos[i];
       const auto& esperado = classico.requests()[i];
-      EXPECT_EQ(visto.body, esperado.body) << nomeVersao(versao);
-      EXPECT_EQ(visto.headers, esperado.headers) << nomeVersao(versao);
-      EXPECT_EQ(visto.idleTimeout, esperado.idleTimeout) << nomeVersao(versao);
-      EXPECT_EQ(visto.connectTimeout, esperado.connectTimeout) << nomeVersao(versao);
+      EXPECT_EQ(visto.body, esperado.body) << versionName(versao);
+      EXPECT_EQ(visto.headers, esperado.headers) << versionName(versao);
+      EXPECT_EQ(visto.idleTimeout, esperado.idleTimeout) << versionName(versao);
+      EXPECT_EQ(visto.connectTimeout, esperado.connectTimeout) << versionName(versao);
     }
     EXPECT_EQ(frontEnd.pedidos[2].body,
               R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "tok)" + std::to_string(versao) + "\"}");
@@ -119,7 +119,7 @@ TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
 TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
   const auto processarCliente = workerFor(false);
   for (int versao : {64, 70, 72, 74}) {
-    FrontEndSimulado frontEnd(versao, 9);
+    FakeFrontEnd frontEnd(versao, 9);
     processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
     ASSERT_EQ(frontEnd.pedidos.size(), 4u);
     const std::string bearer = "Bearer tok" + std::to_string(versao);
@@ -144,12 +144,12 @@ TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
 TEST(VersoesZabbix, AWrongPasswordCostsOneFailedLoginOnEveryVersion) {
   const auto processarCliente = workerFor(true, USER, "errada");
   for (int versao : VERSOES) {
-    FrontEndSimulado frontEnd(versao, 9);
+    FakeFrontEnd frontEnd(versao, 9);
     RegistroDescoberta registro;
     outputOf([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); });
-    EXPECT_EQ(registro, (RegistroDescoberta{"C", 0, 1, "P", 0})) << nomeVersao(versao);
-    EXPECT_EQ(frontEnd.loginsFalhos, 1) << nomeVersao(versao);
-    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 1u : 2u) << nomeVersao(versao);
+    EXPECT_EQ(registro, (RegistroDescoberta{"C", 0, 1, "P", 0})) << versionName(versao);
+    EXPECT_EQ(frontEnd.loginsFalhos, 1) << versionName(versao);
+    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 1u : 2u) << versionName(versao);
   }
 }
 

@@ -45,7 +45,7 @@ TEST(MontarZabbixUrl, AppendsTheEndpointAndAddsHttpsOnlyWithoutTheHttpPrefix) {
   for (const auto& [link, url] : casos) EXPECT_EQ(zabbix::montarZabbixUrl(link), url) << link;
 }
 
-struct Caminho {
+struct Path {
   const char* nome;
   std::vector<Script> respostas;
   RegistroDescoberta registro;
@@ -53,7 +53,7 @@ struct Caminho {
   std::string saidaNormal;
 };
 
-std::vector<Caminho> caminhos() {
+std::vector<Path> paths() {
   const std::string logoutFalhou = "Não foi possível fazer logout em " + URL_ALFA + ": <h1>500</h1>\n";
   return {
       {"login refused", {response(200, LOGIN_REFUSED)}, {"Provedor Alfa", 0, 42, "ACME", 0},
@@ -83,7 +83,7 @@ std::vector<Caminho> caminhos() {
 TEST(ProcessarCliente, GivesTheRecordAndLinesOfEachPath) {
   for (bool debug : {true, false}) {
     const auto processarCliente = workerFor(debug);
-    for (const auto& caminho : caminhos()) {
+    for (const auto& caminho : paths()) {
       FakeHttp http;
       for (const auto& r : caminho.respostas) http.respond(r);
       RegistroDescoberta registro;
