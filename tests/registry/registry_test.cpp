@@ -17,7 +17,7 @@ const std::string LOGIN = registry::config::REGISTRY_LOGIN;
 const std::string PASSWORD = registry::config::REGISTRY_PASSWORD;
 const std::string BROWSER = "Mozilla/5.0 (X11; Linux x86_64; rv:129.0) Gecko/20100101 Firefox/129.0";
 
-net::Headers headersLoginEsperados() {
+net::Headers expectedLoginHeaders() {
   return {{"User-Agent", BROWSER},
           {"Accept", "application/json, text/plain, */*"},
           {"Accept-Language", "pt-BR"},
@@ -33,7 +33,7 @@ net::Headers headersLoginEsperados() {
           {"TE", "trailers"}};
 }
 
-net::Headers headersListaEsperados(const std::string& authorization) {
+net::Headers expectedListHeaders(const std::string& authorization) {
   return {{"User-Agent", BROWSER},
           {"Accept", "application/json, text/plain, */*"},
           {"Accept-Language", "pt-BR"},
@@ -60,7 +60,7 @@ TEST(ObterTokenSistemaTQ, SendsTheFixedAccountWhateverTheArguments) {
     const auto& pedido = http.requests()[0];
     EXPECT_EQ(pedido.method, "POST");
     EXPECT_EQ(pedido.url, BASE + "/login");
-    EXPECT_EQ(pedido.headers, headersLoginEsperados());
+    EXPECT_EQ(pedido.headers, expectedLoginHeaders());
     EXPECT_EQ(pedido.body, net::serialize(Json{{"login", LOGIN}, {"senha", PASSWORD}})) << usuario;
     EXPECT_TRUE(pedido.query.empty());
     EXPECT_FALSE(pedido.basic);
@@ -125,7 +125,7 @@ TEST(ObterListaClientes, SendsTheTokenInItsTextFormWithTheFixedHeaders) {
     const auto& pedido = http.requests()[0];
     EXPECT_EQ(pedido.method, "GET");
     EXPECT_EQ(pedido.url, BASE + "/acessos");
-    EXPECT_EQ(pedido.headers, headersListaEsperados(authorization));
+    EXPECT_EQ(pedido.headers, expectedListHeaders(authorization));
     EXPECT_FALSE(pedido.body);
     EXPECT_TRUE(pedido.query.empty());
     EXPECT_FALSE(pedido.idleTimeout);
