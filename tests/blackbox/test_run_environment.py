@@ -171,7 +171,7 @@ def test_a_whole_run_goes_through_the_proxies_of_its_environment(coletor, regist
             done = run(coletor, *args(), env=dict(env, https_proxy=url, http_proxy=url))
         lines = qdb.lines()
     assert (done.returncode, done.stdout, done.stderr) == (0, b"OK\n", b""), done.stderr
-    built_in = (build_setting("REGISTRY_LOGIN"), build_setting("REGISTRY_PASSWORD"))
+    built_in = (build_setting("REGISTRY_LOGIN", coletor.parent), build_setting("REGISTRY_PASSWORD", coletor.parent))
     account = ("outra", "s3 nha") if source == "file" else built_in
     assert json.loads(registry.requests[0].body) == {"login": account[0], "senha": account[1]}
     assert len(lines) == 1 and lines[0].startswith("pppoeClientes,nome=Alfa,parceiro=P numero=1i,status=1i,pppoe=5i,")
