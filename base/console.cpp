@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace base::console {
 
@@ -18,12 +19,18 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> g_outputFailed{false};
 std::atomic<bool> g_journalLevels{false};
-// Held around every write to stdout or stderr, and by nothing else. A plain mutex taken by
-// polling try_lock where a wait must be bounded: ThreadSanitizer does not see the lock of
-// timed_mutex::try_lock_until (pthread_mutex_clocklock) and reports its unlock as foreign.
+// Held around every write to stdout or stderr and around a change of sink, by nothing else.
+// A plain mutex taken by polling try_lock where a wait must be bounded: ThreadSanitizer does
+// not see the lock of timed_mutex::try_lock_until (pthread_mutex_clocklock) and reports its
+// unlock as foreign.
 std::mutex g_writing;
+Sink g_sink;  // guarded by g_writing
 
 bool writeAll(int fd, std::string_view data) {
+  if (g_sink) {
+    g_sink(fd, data);
+    return true;
+  }
   while (!data.empty()) {
     const ssize_t written = ::write(fd, data.data(), data.size());
     if (written < 0) {
@@ -98,6 +105,11 @@ void prepareDescriptors() {
     // open() takes the lowest free descriptor, which is this one.
     ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
   }
+}
+
+void setSink(Sink sink) {
+  std::lock_guard<std::mutex> lock(g_writing);
+  g_sink = std::move(sink);
 }
 
 }  // namespace base::console

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string_view>
 
 namespace base::console {
@@ -35,5 +36,11 @@ bool outputFailed();
 /// Makes sure descriptors 0 to 2 are open, so that no socket or file the run opens
 /// later lands on them; a closed stdout counts as a failed stdout.
 void prepareDescriptors();
+
+/// Takes every write in place of the descriptor it was meant for (STDOUT_FILENO or
+/// STDERR_FILENO), whole and under the console's lock: how tests read the output. An empty
+/// sink gives the descriptors back.
+using Sink = std::function<void(int fd, std::string_view data)>;
+void setSink(Sink sink);
 
 }  // namespace base::console

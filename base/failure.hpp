@@ -40,7 +40,7 @@ class Failure : public std::runtime_error {
 /// Names the step of the run in which the nested failure arose.
 class StepFailed : public std::runtime_error {
  public:
-  explicit StepFailed(std::string step) : std::runtime_error(std::move(step)) {}
+  explicit StepFailed(const std::string& step) : std::runtime_error(step) {}
 };
 
 /// Runs `action`; a failure leaving it (other than the time limit) carries the step's name.

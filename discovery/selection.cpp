@@ -55,10 +55,8 @@ void selecionarLinks(const net::Json& produto, const Cliente& cliente, ListaClie
 
 void selecionarEntrada(const net::Json& entrada, ListaClientes& saida) {
   // The three members are required of every entry, selected or not.
-  Cliente cliente;
-  cliente.nome = membro(entrada, "empresa", "cliente");
-  cliente.numero = numeroComoTexto(membro(entrada, "numero", "cliente"));
-  cliente.parceiro = membro(entrada, "parceiro", "cliente");
+  const Cliente cliente{membro(entrada, "empresa", "cliente"), numeroComoTexto(membro(entrada, "numero", "cliente")),
+                       membro(entrada, "parceiro", "cliente")};
   const net::Json* produtos = opcional(entrada, "produto");
   if (produtos == nullptr) return;
   for (const auto& elemento : lista(*produtos, "produto")) {

@@ -59,7 +59,7 @@ HeaderList buildHeaders(const Headers& headers) {
   auto append = [&list](const std::string& line) {
     curl_slist* added = curl_slist_append(list.get(), line.c_str());
     if (added == nullptr) throw std::bad_alloc();
-    list.release();
+    static_cast<void>(list.release());  // the list lives on, with `added` as its head
     list.reset(added);
   };
   for (const auto& header : headers) {

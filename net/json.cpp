@@ -132,86 +132,37 @@ bool tooDeep(std::string_view body) {
   return false;
 }
 
-// SAX events of a document: an array's elements are built one at a time (with the
-// library's own tree builder, so each is the value a whole parse would have held);
-// anything else is built whole.
+// The parser's callback for parseJsonElements. When the document is an array, each of
+// its elements is handed over once complete and then dropped from the tree, so the array
+// never holds more than the one being built; once no more are wanted the rest are skipped.
+// Any other document is kept whole.
 class ElementEvents {
  public:
-  using number_integer_t = Json::number_integer_t;
-  using number_unsigned_t = Json::number_unsigned_t;
-  using number_float_t = Json::number_float_t;
-  using string_t = Json::string_t;
-  using binary_t = Json::binary_t;
+  explicit ElementEvents(const std::function<bool(Json&)>& element) : onElement_(element) {}
 
-  explicit ElementEvents(const std::function<bool(Json&)>& element) : onElement_(element), builder_(value_) {}
-
-  bool null() { return scalar([&] { return builder_.null(); }); }
-  bool boolean(bool v) { return scalar([&] { return builder_.boolean(v); }); }
-  bool number_integer(number_integer_t v) { return scalar([&] { return builder_.number_integer(v); }); }
-  bool number_unsigned(number_unsigned_t v) { return scalar([&] { return builder_.number_unsigned(v); }); }
-  bool number_float(number_float_t v, const string_t& s) { return scalar([&] { return builder_.number_float(v, s); }); }
-  bool string(string_t& v) { return scalar([&] { return builder_.string(v); }); }
-  bool binary(binary_t& v) { return scalar([&] { return builder_.binary(v); }); }
-  bool key(string_t& v) { return !building() || builder_.key(v); }
-  bool start_object(std::size_t n) { return open(false, [&] { return builder_.start_object(n); }); }
-  bool start_array(std::size_t n) { return open(true, [&] { return builder_.start_array(n); }); }
-  bool end_object() { return close([&] { return builder_.end_object(); }); }
-  bool end_array() { return close([&] { return builder_.end_array(); }); }
-
-  template <class Exception>
-  bool parse_error(std::size_t, const std::string&, const Exception& error) {
-    throw error;
+  bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
+    using Event = Json::parse_event_t;
+    if (depth == 0 && event == Event::array_start) isArray_ = true;
+    if (!isArray_ || depth != 1) return true;
+    switch (event) {
+      case Event::object_start:
+      case Event::array_start:
+        return wantMore_;
+      case Event::value:
+      case Event::object_end:
+      case Event::array_end:
+        if (wantMore_) wantMore_ = onElement_(parsed);
+        return false;
+      default:
+        return true;
+    }
   }
 
-  bool isArray() const { return mode_ == Mode::array; }
-  Json& document() { return value_; }
+  bool isArray() const { return isArray_; }
 
  private:
-  enum class Mode { start, whole, array };
-
-  // Whether events go to the tree builder: the whole document, or a wanted element.
-  bool building() const { return mode_ == Mode::whole || (wantMore_ && depth_ >= 2); }
-
-  template <class Event>
-  bool scalar(Event&& event) {
-    if (mode_ == Mode::start) mode_ = Mode::whole;
-    if (mode_ == Mode::whole) return event();
-    if (!wantMore_) return true;
-    event();
-    if (depth_ == 1) deliver();  // the element itself is this value
-    return true;
-  }
-
-  template <class Event>
-  bool open(bool array, Event&& event) {
-    if (mode_ == Mode::start) mode_ = array ? Mode::array : Mode::whole;
-    if (mode_ == Mode::whole) return event();
-    ++depth_;
-    return !building() || event();
-  }
-
-  template <class Event>
-  bool close(Event&& event) {
-    if (mode_ == Mode::whole) return event();
-    const bool wasBuilding = building();
-    --depth_;
-    if (wasBuilding) {
-      event();
-      if (depth_ == 1) deliver();
-    }
-    return true;
-  }
-
-  void deliver() {
-    wantMore_ = onElement_(value_);
-    value_ = nullptr;
-  }
-
   const std::function<bool(Json&)>& onElement_;
-  Json value_;
-  nlohmann::detail::json_sax_dom_parser<Json> builder_;
-  Mode mode_ = Mode::start;
-  std::size_t depth_ = 0;  // 1 inside the top array, 2 inside one of its elements
+  bool isArray_ = false;
   bool wantMore_ = true;
 };
 
@@ -244,15 +195,16 @@ Json parseJson(std::string_view body) {
 std::optional<Json> parseJsonElements(std::string_view body, const std::function<bool(Json&)>& element) {
   checkDepth(body);
   ElementEvents events(element);
+  Json document;
   try {
-    Json::sax_parse(body.begin(), body.end(), &events);
+    document = Json::parse(body.begin(), body.end(), std::ref(events));
   } catch (const Json::parse_error& error) {
     throw JsonError(std::string("invalid JSON: ") + error.what());
   } catch (const Json::out_of_range& error) {
     numberOverflow(error);
   }
   if (events.isArray()) return std::nullopt;
-  return std::move(events.document());
+  return document;
 }
 
 std::string serialize(const Json& value) {

@@ -36,6 +36,7 @@ void launch(const LinhaComando& linha) {
   std::vector<std::string> argumentos{linha.nomeInvocacao, linha.mode.substr(linha.mode.find(marca) + marca.size())};
   argumentos.insert(argumentos.end(), linha.argumentos.begin(), linha.argumentos.end());
   std::vector<char*> argv;
+  argv.reserve(argumentos.size() + 1);
   for (auto& argumento : argumentos) argv.push_back(argumento.data());
   argv.push_back(nullptr);
 

@@ -2,6 +2,7 @@
 
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include "base/failure.hpp"
 #include "base/text.hpp"
@@ -35,7 +36,7 @@ struct Tipo {
 
 Tipo tipoDe(std::exception_ptr causa) {
   try {
-    std::rethrow_exception(causa);
+    std::rethrow_exception(std::move(causa));
   } catch (const base::Failure& e) {
     return {nomeDoTipo(e.kind()), e.what()};
   } catch (const std::system_error& e) {
@@ -52,7 +53,7 @@ Tipo tipoDe(std::exception_ptr causa) {
 }  // namespace
 
 std::string relatorioFalha(std::exception_ptr falha) {
-  const auto [etapas, causa] = base::unwind(falha);
+  const auto [etapas, causa] = base::unwind(std::move(falha));
   const Tipo tipo = tipoDe(causa);
   // The message may quote a peer's text: shown on one line, with nothing a terminal acts on.
   return "coletor-pppoe: falha não tratada" + (etapas.empty() ? "" : " em " + etapas) + ": " + tipo.nome +

@@ -9,7 +9,7 @@ packages=(
   openssl curl ca-certificates brotli zstd
   nginx-light faketime libfaketime tinyproxy
   maven openjdk-17-jre-headless
-  clang libclang-rt-14-dev valgrind
+  clang libclang-rt-14-dev valgrind clang-tidy clang-format
   python3 python3-pip python3-hypothesis
   debootstrap
 )

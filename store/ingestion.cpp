@@ -29,7 +29,7 @@ class FalhaTransitoria : public IngressError {
 
 // The rows are kept in blocks of this size: a buffer grown as one string would hold up to
 // twice its rows while it grows.
-constexpr std::size_t TAMANHO_BLOCO = 64 * 1024;
+constexpr std::size_t TAMANHO_BLOCO = std::size_t{64} * 1024;
 
 constexpr std::chrono::milliseconds PRIMEIRA_PAUSA{10};
 constexpr std::chrono::milliseconds MAIOR_PAUSA{1000};
@@ -63,7 +63,7 @@ void escreverValor(std::string& saida, const ValorColuna& valor) {
 }
 
 // The server's own words, on one line, so that the caller's report stays one line.
-std::string umaLinha(std::string texto) {
+std::string umaLinha(const std::string& texto) {
   std::string saida;
   bool emQuebra = false;
   for (const char c : texto) {

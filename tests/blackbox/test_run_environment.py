@@ -16,6 +16,7 @@ from fakes.peer import Answer, Peer, Silence, always
 from fakes.questdb import QuestDbFake, QuestDbPeers
 from fakes.registry import RegistryFake, customer
 from fakes.zabbix import ZabbixFake
+from paths import build_setting
 
 TIME = r"\d+\.\d{3}"
 NAMES = ["stored", "report", "failed", "ingestion_failed", "time_limit", "command_line", "other_mode"]
@@ -170,7 +171,8 @@ def test_a_whole_run_goes_through_the_proxies_of_its_environment(coletor, regist
             done = run(coletor, *args(), env=dict(env, https_proxy=url, http_proxy=url))
         lines = qdb.lines()
     assert (done.returncode, done.stdout, done.stderr) == (0, b"OK\n", b""), done.stderr
-    account = ("outra", "s3 nha") if source == "file" else ("coletor_auto", "580@virar")
+    built_in = (build_setting("REGISTRY_LOGIN", coletor.parent), build_setting("REGISTRY_PASSWORD", coletor.parent))
+    account = ("outra", "s3 nha") if source == "file" else built_in
     assert json.loads(registry.requests[0].body) == {"login": account[0], "senha": account[1]}
     assert len(lines) == 1 and lines[0].startswith("pppoeClientes,nome=Alfa,parceiro=P numero=1i,status=1i,pppoe=5i,")
     seen = log.read_text()

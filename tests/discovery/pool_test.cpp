@@ -25,7 +25,7 @@ records::ListaClientes lista(int quantidade) {
   return saida;
 }
 
-auto fabrica() {
+auto factory() {
   return [] { return std::make_unique<testing_support::FakeHttp>(); };
 }
 
@@ -35,31 +35,31 @@ RegistroDescoberta registro(const ClienteDados& item) {
 
 // Tells when a thread has let go of its client: a thread drops it only after handing over
 // the record of its last task.
-class Soltos {
+class ReleasedClients {
  public:
-  auto fabrica() {
-    return [this] { return std::make_unique<Cliente>(*this); };
+  auto factory() {
+    return [this] { return std::make_unique<Client>(*this); };
   }
-  void esperar(const net::HttpClient* cliente) {
-    std::unique_lock<std::mutex> trava(mutex_);
-    mudou_.wait(trava, [&] { return soltos_.count(cliente) == 1; });
+  void waitFor(const net::HttpClient* client) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return released_.count(client) == 1; });
   }
 
  private:
-  struct Cliente final : net::HttpClient {
-    explicit Cliente(Soltos& soltos) : soltos(soltos) {}
-    ~Cliente() override {
-      std::lock_guard<std::mutex> trava(soltos.mutex_);
-      soltos.soltos_.insert(this);
-      soltos.mudou_.notify_all();
+  struct Client final : net::HttpClient {
+    explicit Client(ReleasedClients& owner) : owner(owner) {}
+    ~Client() override {
+      std::lock_guard<std::mutex> lock(owner.mutex_);
+      owner.released_.insert(this);
+      owner.changed_.notify_all();
     }
     net::HttpResponse perform(const net::HttpRequest&) override { throw std::logic_error("no request here"); }
-    Soltos& soltos;
+    ReleasedClients& owner;
   };
 
   std::mutex mutex_;
-  std::condition_variable mudou_;
-  std::set<const net::HttpClient*> soltos_;
+  std::condition_variable changed_;
+  std::set<const net::HttpClient*> released_;
 };
 
 TEST(ProcessarLista, TakesRecordsInFinishingOrder) {
@@ -76,9 +76,9 @@ TEST(ProcessarLista, TakesRecordsInFinishingOrder) {
     mudou.wait(trava, [&] { return vez == nome; });
     return registro(item);
   };
-  Soltos soltos;
+  ReleasedClients released;
   records::ResultadoDescoberta resultado;
-  std::thread execucao([&] { resultado = discovery::processarLista(lista(4), trabalho, soltos.fabrica()); });
+  std::thread execucao([&] { resultado = discovery::processarLista(lista(4), trabalho, released.factory()); });
   {
     std::unique_lock<std::mutex> trava(mutex);
     mudou.wait(trava, [&] { return clienteDe.size() == 4; });  // each item on a thread of its own
@@ -91,7 +91,7 @@ TEST(ProcessarLista, TakesRecordsInFinishingOrder) {
       cliente = clienteDe.at(nome);
     }
     mudou.notify_all();
-    soltos.esperar(cliente);
+    released.waitFor(cliente);
   }
   execucao.join();
   std::vector<std::string> ordem;
@@ -111,7 +111,7 @@ TEST(ProcessarLista, RunsAtMostTenTasksAtOnceAndEachThreadKeepsItsClient) {
     clientes.insert(&http);
     return registro(item);
   };
-  EXPECT_EQ(discovery::processarLista(lista(60), trabalho, fabrica()).size(), 60u);
+  EXPECT_EQ(discovery::processarLista(lista(60), trabalho, factory()).size(), 60u);
   EXPECT_LE(pico.load(), 10);
   EXPECT_LE(clientes.size(), 10u);
 }
@@ -124,7 +124,7 @@ TEST(ProcessarLista, AFailingTaskSurfacesAfterEveryOtherTaskHasRun) {
     ++executados;
     return registro(item);
   };
-  EXPECT_THROW(discovery::processarLista(lista(25), trabalho, fabrica()), std::runtime_error);
+  EXPECT_THROW(discovery::processarLista(lista(25), trabalho, factory()), std::runtime_error);
   EXPECT_EQ(executados.load(), 24);  // none cancelled
 }
 
@@ -142,7 +142,7 @@ TEST(ProcessarLista, TheDeadlineEndsTheWaitAndLeavesBlockedWorkersBehind) {
     };
     {
       auto guarda = base::runtime_limiter(1);
-      EXPECT_THROW(discovery::processarLista(lista(3), trabalho, fabrica()), base::TimeoutException) << umaFalhou;
+      EXPECT_THROW(discovery::processarLista(lista(3), trabalho, factory()), base::TimeoutException) << umaFalhou;
     }
     EXPECT_EQ(terminados->load(), 0) << umaFalhou;
     *bloqueado = false;  // let the detached workers finish before the next case
@@ -152,7 +152,7 @@ TEST(ProcessarLista, TheDeadlineEndsTheWaitAndLeavesBlockedWorkersBehind) {
 
 TEST(ProcessarLista, AnEmptyListStartsNoThread) {
   auto trabalho = [](net::HttpClient&, const ClienteDados&) -> RegistroDescoberta { throw std::logic_error("no"); };
-  EXPECT_TRUE(discovery::processarLista({}, trabalho, fabrica()).empty());
+  EXPECT_TRUE(discovery::processarLista({}, trabalho, factory()).empty());
 }
 
 }  // namespace

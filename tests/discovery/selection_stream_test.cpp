@@ -10,7 +10,7 @@ namespace {
 
 using discovery::selecionarDoCorpo;
 
-std::string motivo(const std::exception_ptr& falha) {
+std::string reasonOf(const std::exception_ptr& falha) {
   try {
     std::rethrow_exception(falha);
   } catch (const discovery::ListaInvalida& erro) {
@@ -21,21 +21,21 @@ std::string motivo(const std::exception_ptr& falha) {
 }
 
 // The old way: parse whole (may throw), then select (may throw ListaInvalida).
-std::string inteiro(const std::string& corpo, records::ListaClientes& lista) {
+std::string wholeParse(const std::string& corpo, records::ListaClientes& lista) {
   const net::Json documento = net::parseJson(corpo);
   try {
     lista = discovery::selecionarClientes(documento);
   } catch (...) {
-    return motivo(std::current_exception());
+    return reasonOf(std::current_exception());
   }
   return "";
 }
 
-void mesmoResultado(const std::string& corpo) {
+void expectSameResult(const std::string& corpo) {
   records::ListaClientes esperada;
-  const std::string falhaEsperada = inteiro(corpo, esperada);
+  const std::string falhaEsperada = wholeParse(corpo, esperada);
   const auto selecao = selecionarDoCorpo(corpo);
-  EXPECT_EQ(selecao.falha ? motivo(selecao.falha) : "", falhaEsperada) << corpo;
+  EXPECT_EQ(selecao.falha ? reasonOf(selecao.falha) : "", falhaEsperada) << corpo;
   ASSERT_EQ(selecao.lista.size(), esperada.size()) << corpo;
   for (std::size_t i = 0; i < esperada.size(); ++i) {
     EXPECT_TRUE(selecao.lista[i] == esperada[i]) << corpo;
@@ -77,7 +77,7 @@ TEST(SelecionarDoCorpo, SelectsAndFailsExactlyAsParsingWholeThenSelecting) {
           {"empresa": "B", "parceiro": "P"},
           {"empresa": "C", "numero": 3, "parceiro": "P", "produto": [{"tipo": "ornivex", "link": [{"tipo": "zabbix", "link": "c"}]}]}])",
   };
-  for (const char* caso : casos) mesmoResultado(caso);
+  for (const char* caso : casos) expectSameResult(caso);
 }
 
 TEST(SelecionarDoCorpo, ABodyThatIsNotJsonFailsAsSuchEvenAfterAWrongEntry) {

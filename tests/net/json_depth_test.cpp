@@ -9,19 +9,19 @@
 
 namespace {
 
-std::string aninhado(std::size_t niveis, const std::string& miolo = "") {
-  return std::string(niveis, '[') + miolo + std::string(niveis, ']');
+std::string nested(std::size_t levels, const std::string& inside = "") {
+  return std::string(levels, '[') + inside + std::string(levels, ']');
 }
 
 TEST(ParseJsonDepth, AcceptsTheDeepestNestingItAllowsAndRefusesOneLevelMore) {
-  EXPECT_EQ(net::parseJson(aninhado(net::MAX_JSON_DEPTH)).dump().size(), 2 * net::MAX_JSON_DEPTH);
-  EXPECT_THROW(net::parseJson(aninhado(net::MAX_JSON_DEPTH + 1)), net::JsonError);
+  EXPECT_EQ(net::parseJson(nested(net::MAX_JSON_DEPTH)).dump().size(), 2 * net::MAX_JSON_DEPTH);
+  EXPECT_THROW(net::parseJson(nested(net::MAX_JSON_DEPTH + 1)), net::JsonError);
   EXPECT_THROW(net::parseJson(std::string(net::MAX_JSON_DEPTH, '{') + "[" ), net::JsonError);
 }
 
 TEST(ParseJsonDepth, AHugeNestingIsAJsonErrorWithItsOwnMessage) {
   try {
-    net::parseJson(aninhado(1000000));
+    net::parseJson(nested(1000000));
     FAIL() << "parsed";
   } catch (const net::JsonError& erro) {
     EXPECT_STREQ(erro.what(), "invalid JSON: nested deeper than 1000 levels");
@@ -36,7 +36,7 @@ TEST(ParseJsonDepth, BracketsInsideTextDoNotCount) {
 }
 
 TEST(ParseJsonDepth, TheRegistryListAtTheLimitIsRefusedBySelectionWithoutACrash) {
-  const net::Json lista = net::parseJson(aninhado(net::MAX_JSON_DEPTH));
+  const net::Json lista = net::parseJson(nested(net::MAX_JSON_DEPTH));
   EXPECT_THROW(discovery::selecionarClientes(lista), discovery::ListaInvalida);
   EXPECT_EQ(net::serialize(lista).size(), 2 * net::MAX_JSON_DEPTH);
 }

@@ -34,7 +34,7 @@ TEST(JsonNumberOverflow, InAnItemGetAnswerGivesNoValueAndTheDebugLine) {
   FakeHttp http;
   http.respond(200, R"({"jsonrpc":"2.0","result":[{"itemid":"1","lastvalue":"57","delay":1e400}],"id":1})");
   std::optional<std::int64_t> contagem = 1;
-  const std::string saida = zabbix_support::saidaDe(
+  const std::string saida = zabbix_support::outputOf(
       [&] { contagem = zabbix::obterValorSessaoPPPoE(http, zabbix_support::URL, {"tok"}, true); });
   EXPECT_EQ(contagem, std::nullopt);
   EXPECT_EQ(saida, "Erro na requisição: invalid JSON: [json.exception.out_of_range.406] number overflow parsing '1e400'\n");

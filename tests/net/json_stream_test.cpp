@@ -11,25 +11,25 @@ namespace {
 
 using net::Json;
 
-struct Lido {
-  std::vector<Json> elementos;
-  std::optional<Json> documento;
+struct Read {
+  std::vector<Json> elements;
+  std::optional<Json> document;
 };
 
-Lido ler(const std::string& corpo, std::size_t ate = SIZE_MAX) {
-  Lido lido;
-  lido.documento = net::parseJsonElements(corpo, [&](Json& elemento) {
-    lido.elementos.push_back(elemento);
-    return lido.elementos.size() < ate;
+Read readElements(const std::string& body, std::size_t upTo = SIZE_MAX) {
+  Read read;
+  read.document = net::parseJsonElements(body, [&](Json& element) {
+    read.elements.push_back(element);
+    return read.elements.size() < upTo;
   });
-  return lido;
+  return read;
 }
 
-std::string falha(const std::function<void()>& passo) {
+std::string failureOf(const std::function<void()>& step) {
   try {
-    passo();
-  } catch (const net::JsonError& erro) {
-    return erro.what();
+    step();
+  } catch (const net::JsonError& error) {
+    return error.what();
   }
   return "(no failure)";
 }
@@ -43,21 +43,21 @@ TEST(ParseJsonPorElemento, HandsOverTheElementsAWholeParseHolds) {
   };
   for (const std::string caso : casos) {
     const Json inteiro = net::parseJson(caso);
-    const Lido lido = ler(caso);
-    EXPECT_FALSE(lido.documento.has_value()) << caso;
-    ASSERT_EQ(lido.elementos.size(), inteiro.size()) << caso;
+    const Read read = readElements(caso);
+    EXPECT_FALSE(read.document.has_value()) << caso;
+    ASSERT_EQ(read.elements.size(), inteiro.size()) << caso;
     for (std::size_t i = 0; i < inteiro.size(); ++i) {
-      EXPECT_EQ(lido.elementos[i].dump(), inteiro[i].dump()) << caso;  // member order too
+      EXPECT_EQ(read.elements[i].dump(), inteiro[i].dump()) << caso;  // member order too
     }
   }
 }
 
 TEST(ParseJsonPorElemento, ReturnsAnyOtherDocumentWhole) {
   for (const std::string caso : {R"({"error": [1, 2], "z": {}})", R"("")", "42", "null", " {} "}) {
-    const Lido lido = ler(caso);
-    ASSERT_TRUE(lido.documento.has_value()) << caso;
-    EXPECT_EQ(lido.documento->dump(), net::parseJson(caso).dump()) << caso;
-    EXPECT_TRUE(lido.elementos.empty());
+    const Read read = readElements(caso);
+    ASSERT_TRUE(read.document.has_value()) << caso;
+    EXPECT_EQ(read.document->dump(), net::parseJson(caso).dump()) << caso;
+    EXPECT_TRUE(read.elements.empty());
   }
 }
 
@@ -73,15 +73,15 @@ TEST(ParseJsonPorElemento, FailsLikeAWholeParseWithTheSameMessage) {
       std::string(net::MAX_JSON_DEPTH + 1, '[') + std::string(net::MAX_JSON_DEPTH + 1, ']'),
   };
   for (const auto& caso : casos) {
-    const std::string esperado = falha([&] { net::parseJson(caso); });
+    const std::string esperado = failureOf([&] { net::parseJson(caso); });
     ASSERT_NE(esperado, "(no failure)") << caso;
-    EXPECT_EQ(falha([&] { ler(caso); }), esperado) << caso;
+    EXPECT_EQ(failureOf([&] { readElements(caso); }), esperado) << caso;
   }
 }
 
 TEST(ParseJsonPorElemento, StopsBuildingWhenAskedButStillChecksTheRest) {
-  EXPECT_EQ(ler(R"([{"a": 1}, {"b": [2]}, 3, [4]])", 2).elementos.size(), 2u);
-  EXPECT_NE(falha([] { ler(R"([{"a": 1}, {"b": [2]}, 3, [4)", 1); }), "(no failure)");
+  EXPECT_EQ(readElements(R"([{"a": 1}, {"b": [2]}, 3, [4]])", 2).elements.size(), 2u);
+  EXPECT_NE(failureOf([] { readElements(R"([{"a": 1}, {"b": [2]}, 3, [4)", 1); }), "(no failure)");
 }
 
 }  // namespace

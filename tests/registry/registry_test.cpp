@@ -12,9 +12,12 @@ using testing_support::FakeHttp;
 
 const std::string BASE = registry::config::REGISTRY_API_URL;
 const std::string ORIGIN = registry::config::PORTAL_ORIGIN;
+// The build's own account: whatever the site file of this build set.
+const std::string LOGIN = registry::config::REGISTRY_LOGIN;
+const std::string PASSWORD = registry::config::REGISTRY_PASSWORD;
 const std::string BROWSER = "Mozilla/5.0 (X11; Linux x86_64; rv:129.0) Gecko/20100101 Firefox/129.0";
 
-net::Headers headersLoginEsperados() {
+net::Headers expectedLoginHeaders() {
   return {{"User-Agent", BROWSER},
           {"Accept", "application/json, text/plain, */*"},
           {"Accept-Language", "pt-BR"},
@@ -30,7 +33,7 @@ net::Headers headersLoginEsperados() {
           {"TE", "trailers"}};
 }
 
-net::Headers headersListaEsperados(const std::string& authorization) {
+net::Headers expectedListHeaders(const std::string& authorization) {
   return {{"User-Agent", BROWSER},
           {"Accept", "application/json, text/plain, */*"},
           {"Accept-Language", "pt-BR"},
@@ -55,8 +58,8 @@ TEST(ObterTokenSistemaTQ, SendsTheAccountItIsGiven) {
     const auto& pedido = http.requests()[0];
     EXPECT_EQ(pedido.method, "POST");
     EXPECT_EQ(pedido.url, BASE + "/login");
-    EXPECT_EQ(pedido.headers, headersLoginEsperados());
-    EXPECT_EQ(pedido.body, R"({"login": "coletor_auto", "senha": "580@virar"})");
+    EXPECT_EQ(pedido.headers, expectedLoginHeaders());
+    EXPECT_EQ(pedido.body, net::serialize(Json{{"login", LOGIN}, {"senha", PASSWORD}}));
     EXPECT_TRUE(pedido.query.empty());
     EXPECT_FALSE(pedido.basic);
     EXPECT_FALSE(pedido.idleTimeout);  // only the run's own limit bounds it
@@ -120,7 +123,7 @@ TEST(ObterListaClientes, SendsTheTokenInItsTextFormWithTheFixedHeaders) {
     const auto& pedido = http.requests()[0];
     EXPECT_EQ(pedido.method, "GET");
     EXPECT_EQ(pedido.url, BASE + "/acessos");
-    EXPECT_EQ(pedido.headers, headersListaEsperados(authorization));
+    EXPECT_EQ(pedido.headers, expectedListHeaders(authorization));
     EXPECT_FALSE(pedido.body);
     EXPECT_TRUE(pedido.query.empty());
     EXPECT_FALSE(pedido.idleTimeout);

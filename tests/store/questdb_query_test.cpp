@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "base/deadline.hpp"
+#include "tests/support/console_capture.hpp"
 #include "tests/support/fake_http.hpp"
 
 namespace {
 
 using net::Json;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+using testing_support::ConsoleCapture;
 using testing_support::FakeHttp;
 
 class ConsultarQuestDb : public testing::Test {
@@ -45,9 +45,9 @@ TEST_F(ConsultarQuestDb, ReturnsTheDecodedBodyWhateverTheStatus) {
   };
   for (const auto& [status, corpo] : respostas) {
     http.respond(status, corpo);
-    CaptureStdout();
+    ConsoleCapture console;
     const Json resposta = store::consultarQuestDb(http, em("h"), "SELECT 1");
-    EXPECT_EQ(GetCapturedStdout(), "") << status;
+    EXPECT_EQ(console.out(), "") << status;
     EXPECT_EQ(resposta, Json::parse(corpo)) << status;
   }
   EXPECT_EQ(store::consultarQuestDb(http.respond(200, R"({"z":1,"a":2})"), em("h"), "q").begin().key(), "z");
@@ -55,9 +55,9 @@ TEST_F(ConsultarQuestDb, ReturnsTheDecodedBodyWhateverTheStatus) {
 
 TEST_F(ConsultarQuestDb, PrintsTheTransportFailureAndAnswersNull) {
   http.fail("Failed to connect to 10.0.0.7 port 80 after 0 ms: Couldn't connect to server");
-  CaptureStdout();
+  ConsoleCapture console;
   const Json resposta = store::consultarQuestDb(http, em("10.0.0.7"), "SELECT 1");
-  EXPECT_EQ(GetCapturedStdout(), "Error: Failed to connect to 10.0.0.7 port 80 after 0 ms: Couldn't connect to server\n");
+  EXPECT_EQ(console.out(), "Error: Failed to connect to 10.0.0.7 port 80 after 0 ms: Couldn't connect to server\n");
   EXPECT_TRUE(resposta.is_null());
 }
 
@@ -67,14 +67,14 @@ TEST_F(ConsultarQuestDb, PassesABodyThatIsNotJsonOnWithoutPrintingAndNamesItsSta
   const char* status[] = {"HTTP 401 Unauthorized: ", "HTTP 401 Unauthorized: ", "HTTP 502 Bad Gateway: ", "HTTP 299: "};
   for (std::size_t i = 0; i < std::size(casos); ++i) {
     http.respond(casos[i].first, casos[i].second);
-    CaptureStdout();
+    ConsoleCapture console;
     try {
       store::consultarQuestDb(http, em("h"), "SELECT 1");
       ADD_FAILURE() << casos[i].second;
     } catch (const net::JsonError& e) {
       EXPECT_TRUE(std::string(e.what()).starts_with(std::string(status[i]) + "invalid JSON: ")) << e.what();
     }
-    EXPECT_EQ(GetCapturedStdout(), "") << casos[i].second;
+    EXPECT_EQ(console.out(), "") << casos[i].second;
   }
 }
 
@@ -82,9 +82,9 @@ TEST_F(ConsultarQuestDb, LetsTheRunDeadlineThrough) {
   struct Expirado final : net::HttpClient {
     net::HttpResponse perform(const net::HttpRequest&) override { throw base::TimeoutException(300); }
   } expirado;
-  CaptureStdout();
+  ConsoleCapture console;
   EXPECT_THROW(store::consultarQuestDb(expirado, em("h"), "SELECT 1"), base::TimeoutException);
-  EXPECT_EQ(GetCapturedStdout(), "");
+  EXPECT_EQ(console.out(), "");
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 #include <thread>
 
 #include "store/store.hpp"
-#include "tests/store/fuso_horario.hpp"
+#include "tests/store/time_zone.hpp"
+#include "tests/support/console_capture.hpp"
 
 namespace {
 
@@ -15,12 +16,9 @@ using namespace std::chrono;
 using records::RegistroDescoberta;
 using net::Json;
 using store::Instante;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using testing_support::ConsoleCapture;
 
-std::string ambiente(const char* nome, const char* padrao = "") {
+std::string environmentOr(const char* nome, const char* padrao = "") {
   const char* valor = std::getenv(nome);
   return valor ? valor : padrao;
 }
@@ -68,8 +66,7 @@ class QuestDbReal : public testing::Test {
 
   Saida executar(const records::ResultadoDescoberta& registros, Instante quando = local(12, 3),
                  net::HttpClient* cliente = nullptr) {
-    CaptureStdout();
-    CaptureStderr();
+    ConsoleCapture console;
     Saida saida;
     std::string excecao;
     try {
@@ -78,8 +75,8 @@ class QuestDbReal : public testing::Test {
     } catch (const std::exception& e) {
       excecao = std::string("exception: ") + e.what();
     }
-    saida.out = GetCapturedStdout();
-    saida.err = GetCapturedStderr() + excecao;
+    saida.out = console.out();
+    saida.err = console.err() + excecao;
     return saida;
   }
 
@@ -99,10 +96,11 @@ class QuestDbReal : public testing::Test {
     return lidas;
   }
 
-  const store::DestinoQuestDb questDb{ambiente("COLETOR_QUESTDB_HOST"), std::stoi(ambiente("COLETOR_QUESTDB_PORT", "19443")),
-                                      {ambiente("COLETOR_QUESTDB_USER", "admin"), ambiente("COLETOR_QUESTDB_PASS", "quest")}};
-  net::CurlClient http{ambiente("COLETOR_QUESTDB_CA")};
-  store_testes::FusoHorario fuso{store_testes::BRASILIA};
+  const store::DestinoQuestDb questDb{environmentOr("COLETOR_QUESTDB_HOST"),
+                                      std::stoi(environmentOr("COLETOR_QUESTDB_PORT", "19443")),
+                                      {environmentOr("COLETOR_QUESTDB_USER", "admin"), environmentOr("COLETOR_QUESTDB_PASS", "quest")}};
+  net::CurlClient http{environmentOr("COLETOR_QUESTDB_CA")};
+  store_support::TimeZone zone{store_support::BRASILIA};
 };
 
 const RegistroDescoberta ALFA{"Alfa Net", 1, 12, "Parceiro Sul", 345};

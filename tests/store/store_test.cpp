@@ -8,7 +8,8 @@
 
 #include "base/constants.hpp"
 #include "base/deadline.hpp"
-#include "tests/store/fuso_horario.hpp"
+#include "tests/store/time_zone.hpp"
+#include "tests/support/console_capture.hpp"
 #include "tests/support/fake_http.hpp"
 
 namespace {
@@ -17,10 +18,7 @@ using namespace std::chrono;
 using records::RegistroDescoberta;
 using records::ResultadoDescoberta;
 using store::Instante;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using testing_support::ConsoleCapture;
 using testing_support::FakeHttp;
 
 const std::string TRUNCAR = "TRUNCATE TABLE pppoeClientes;";
@@ -63,8 +61,7 @@ class SendQuestDB : public testing::Test {
   }
 
   Saida executar(const ResultadoDescoberta& registros, Instante quando = local(12, 3)) {
-    CaptureStdout();
-    CaptureStderr();
+    ConsoleCapture console;
     Saida saida;
     try {
       saida.gravacao = store::sendQuestDB(*fake, questDb, registros, [quando] { return quando; });
@@ -72,8 +69,8 @@ class SendQuestDB : public testing::Test {
     } catch (...) {
       falha = std::current_exception();
     }
-    saida.out = GetCapturedStdout();
-    saida.err = GetCapturedStderr();
+    saida.out = console.out();
+    saida.err = console.err();
     return saida;
   }
 
@@ -93,7 +90,7 @@ class SendQuestDB : public testing::Test {
   store::DestinoQuestDb questDb{"10.1.2.3", 19443, {"admin", "quest"}};
   std::optional<FakeHttp> fake{std::in_place};
   std::exception_ptr falha;
-  store_testes::FusoHorario fuso{store_testes::BRASILIA};
+  store_support::TimeZone zone{store_support::BRASILIA};
 };
 
 using Pedidos = std::vector<std::string>;
@@ -439,9 +436,9 @@ TEST_F(SendQuestDB, RunDeadlineDuringTheWriteIsNotReportedAsAnIngestionFailure) 
       return {200, R"({"count":7})", {}};
     }
   } expira;
-  CaptureStderr();
+  ConsoleCapture console;
   EXPECT_THROW(store::sendQuestDB(expira, questDb, {ALFA}, [] { return local(12, 3); }), base::TimeoutException);
-  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_EQ(console.err(), "");
 }
 
 TEST_F(SendQuestDB, RunDeadlineDuringTheColumnCheckIsNotTakenForAFailedCheck) {
@@ -451,9 +448,9 @@ TEST_F(SendQuestDB, RunDeadlineDuringTheColumnCheckIsNotTakenForAFailedCheck) {
       return {200, R"({"count":6})", {}};
     }
   } expira;
-  CaptureStdout();
+  ConsoleCapture console;
   EXPECT_THROW(store::sendQuestDB(expira, questDb, {ALFA}, [] { return local(12, 3); }), base::TimeoutException);
-  EXPECT_EQ(GetCapturedStdout(), AVISO);
+  EXPECT_EQ(console.out(), AVISO);
 }
 
 }  // namespace

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/store/fuso_horario.hpp"
+#include "tests/store/time_zone.hpp"
 
 namespace {
 
 using namespace std::chrono;
 using store::Instante;
-using store_testes::FusoHorario;
+using store_support::TimeZone;
 
 Instante utc(year_month_day dia, hours h, minutes m, microseconds resto = microseconds(0)) {
   return Instante(sys_days(dia).time_since_epoch() + h + m + resto);
@@ -21,15 +21,15 @@ TEST(LerRelogio, JudgesHourAndMinuteInTheLocalZoneAndKeepsTheTrueInstant) {
     int hora, minuto;
   };
   const Caso casos[] = {
-      {store_testes::BRASILIA, utc(2024y / 3 / 10, 3h, 2min), 0, 2},
-      {store_testes::BRASILIA, utc(2024y / 3 / 10, 2h, 59min, 59s), 23, 59},
-      {store_testes::BRASILIA, utc(2024y / 3 / 10, 3h, 4min, 59'999'999us), 0, 4},
-      {store_testes::BRASILIA, utc(2024y / 3 / 10, 3h, 5min), 0, 5},
+      {store_support::BRASILIA, utc(2024y / 3 / 10, 3h, 2min), 0, 2},
+      {store_support::BRASILIA, utc(2024y / 3 / 10, 2h, 59min, 59s), 23, 59},
+      {store_support::BRASILIA, utc(2024y / 3 / 10, 3h, 4min, 59'999'999us), 0, 4},
+      {store_support::BRASILIA, utc(2024y / 3 / 10, 3h, 5min), 0, 5},
       {"UTC0", utc(2024y / 3 / 10, 3h, 2min), 3, 2},
       {"<+0530>-5:30", utc(2024y / 3 / 9, 18h, 32min), 0, 2},
   };
   for (const auto& caso : casos) {
-    FusoHorario fuso(caso.tz);
+    TimeZone zone(caso.tz);
     const auto leitura = store::lerRelogio(caso.instante);
     EXPECT_EQ(leitura.horaLocal, caso.hora) << caso.tz;
     EXPECT_EQ(leitura.minutoLocal, caso.minuto) << caso.tz;
@@ -38,7 +38,7 @@ TEST(LerRelogio, JudgesHourAndMinuteInTheLocalZoneAndKeepsTheTrueInstant) {
 }
 
 TEST(LerRelogio, WritesLocalMidnightPlusTwoAsThreeOhTwoUtcBehindByThreeHours) {
-  FusoHorario fuso(store_testes::BRASILIA);
+  TimeZone zone(store_support::BRASILIA);
   const auto leitura = store::lerRelogio(utc(2024y / 3 / 10, 3h, 2min));
   EXPECT_EQ(leitura.epochMicros(), 1710039720000000);  // 2024-03-10T03:02:00Z
 }

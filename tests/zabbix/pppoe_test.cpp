@@ -10,17 +10,17 @@ namespace {
 
 using testing_support::FakeHttp;
 using namespace zabbix_support;
-using Contagem = std::optional<std::int64_t>;
+using Count = std::optional<std::int64_t>;
 
-Contagem contar(const std::string& corpo) {
+Count countFrom(const std::string& body) {
   FakeHttp http;
-  http.respond(200, corpo);
+  http.respond(200, body);
   return zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, true);
 }
 
 TEST(ObterValorSessaoPPPoE, SendsTheItemQueryByteForByte) {
   FakeHttp http;
-  http.respond(200, itens(R"("57")"));
+  http.respond(200, items(R"("57")"));
   zabbix::obterValorSessaoPPPoE(http, URL, {"0424bd59"}, false);
   ASSERT_EQ(http.requests().size(), 1u);
   const auto& pedido = http.requests()[0];
@@ -36,7 +36,7 @@ TEST(ObterValorSessaoPPPoE, SendsTheItemQueryByteForByte) {
 }
 
 TEST(ObterValorSessaoPPPoE, ConvertsTheFirstItemsLastValue) {
-  const std::pair<const char*, Contagem> casos[] = {
+  const std::pair<const char*, Count> casos[] = {
       {R"("57")", 57},
       {R"("0")", 0},
       {R"(" 7 ")", 7},
@@ -60,9 +60,9 @@ TEST(ObterValorSessaoPPPoE, ConvertsTheFirstItemsLastValue) {
       {"[]", std::nullopt},
       {"{}", std::nullopt},
   };
-  for (const auto& [lastvalue, esperado] : casos) EXPECT_EQ(contar(itens(lastvalue)), esperado) << lastvalue;
-  EXPECT_EQ(contar(R"({"result":[{"itemid":"1","lastvalue":"5"},{"itemid":"2","lastvalue":"9"}]})"), 5);
-  EXPECT_EQ(contar(R"({"result":[{"itemid":"1"}]})"), std::nullopt);
+  for (const auto& [lastvalue, esperado] : casos) EXPECT_EQ(countFrom(items(lastvalue)), esperado) << lastvalue;
+  EXPECT_EQ(countFrom(R"({"result":[{"itemid":"1","lastvalue":"5"},{"itemid":"2","lastvalue":"9"}]})"), 5);
+  EXPECT_EQ(countFrom(R"({"result":[{"itemid":"1"}]})"), std::nullopt);
 }
 
 TEST(ObterValorSessaoPPPoE, FailsOnLastValuesThatAreNoInteger) {
@@ -72,11 +72,11 @@ TEST(ObterValorSessaoPPPoE, FailsOnLastValuesThatAreNoInteger) {
       "18446744073709551615", "9.3e18", "-9.3e18", "true", "[1]", R"({"v":1})", R"("\u00a07")",
       // numerals past INT64_MIN reach us as the double -2^63
       "-9223372036854775809", "-9223372036854776832", "-9223372036854775808.0"};
-  for (const char* lastvalue : recusados) EXPECT_THROW(contar(itens(lastvalue)), zabbix::NumeralInvalido) << lastvalue;
+  for (const char* lastvalue : recusados) EXPECT_THROW(countFrom(items(lastvalue)), zabbix::NumeralInvalido) << lastvalue;
 }
 
 TEST(ObterValorSessaoPPPoE, ReadsTheResultShapes) {
-  const std::pair<const char*, Contagem> vazios[] = {
+  const std::pair<const char*, Count> vazios[] = {
       {R"({"jsonrpc":"2.0","result":[],"id":1})", std::nullopt},
       {R"({"jsonrpc":"2.0","error":{"code":-32602,"message":"Invalid params.","data":"Session terminated, re-login, please."},"id":1})",
        std::nullopt},
@@ -88,13 +88,13 @@ TEST(ObterValorSessaoPPPoE, ReadsTheResultShapes) {
       {"{}", std::nullopt},
   };
   for (const auto& [corpo, esperado] : vazios) {
-    Contagem contagem = 1;
-    EXPECT_EQ(saidaDe([&] { contagem = contar(corpo); }), "") << corpo;
+    Count contagem = 1;
+    EXPECT_EQ(outputOf([&] { contagem = countFrom(corpo); }), "") << corpo;
     EXPECT_EQ(contagem, esperado) << corpo;
   }
   const char* estranhos[] = {"[]", "null", R"("result")", R"({"result":true})", R"({"result":"x"})", R"({"result":{"a":1}})",
                              R"({"result":[1]})", R"({"result":[["57"]]})", R"({"result":[null,{"lastvalue":"5"}]})"};
-  for (const char* corpo : estranhos) EXPECT_THROW(contar(corpo), zabbix::RespostaInesperada) << corpo;
+  for (const char* corpo : estranhos) EXPECT_THROW(countFrom(corpo), zabbix::RespostaInesperada) << corpo;
 }
 
 TEST(ObterValorSessaoPPPoE, TurnsRequestFailuresIntoNoValueWithADebugLine) {
@@ -112,8 +112,8 @@ TEST(ObterValorSessaoPPPoE, TurnsRequestFailuresIntoNoValueWithADebugLine) {
   for (const auto& caso : casos) {
     FakeHttp http;
     http.respond(caso.resposta);
-    Contagem contagem = 1;
-    const std::string saida = saidaDe([&] { contagem = zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, caso.debug); });
+    Count contagem = 1;
+    const std::string saida = outputOf([&] { contagem = zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, caso.debug); });
     EXPECT_EQ(contagem, std::nullopt);
     // The parser's own wording follows the prefix; the line is still one whole line.
     EXPECT_TRUE(saida.starts_with(caso.linha)) << saida;

@@ -19,10 +19,10 @@
 namespace {
 
 using records::RegistroDescoberta;
-using zabbix_support::configurar;
-using zabbix_support::saidaDe;
+using zabbix_support::workerFor;
+using zabbix_support::outputOf;
 
-std::string ambiente(const char* nome, const char* padrao = "") {
+std::string environmentOr(const char* nome, const char* padrao = "") {
   const char* valor = std::getenv(nome);
   return valor != nullptr ? valor : padrao;
 }
@@ -30,7 +30,7 @@ std::string ambiente(const char* nome, const char* padrao = "") {
 /// One request and its answer as they should be on the wire, byte for byte. {usuario},
 /// {senha}, {token} (the session the front end opened), {itemid} and {itens} stand for
 /// what varies from run to run.
-struct Troca {
+struct Exchange {
   const char* corpo;
   const char* contentType;
   bool bearer;  // the token goes in an Authorization header
@@ -61,15 +61,15 @@ constexpr const char* RECUSA_USER =
 constexpr const char* SENHA_ERRADA =
     R"({"jsonrpc":"2.0","error":{"code":-32500,"message":"Application error.","data":"Incorrect user name or password or account is temporarily blocked."},"id":1})";
 
-struct FrenteReal {
+struct RealFrontEnd {
   const char* nome;
   const char* variavelUrl;
   const char* variavelValor;
-  std::vector<Troca> comSenha;     // a run with the right password
-  std::vector<Troca> senhaErrada;  // and with a wrong one
+  std::vector<Exchange> comSenha;     // a run with the right password
+  std::vector<Exchange> senhaErrada;  // and with a wrong one
 };
 
-const FrenteReal FRENTES[] = {
+const RealFrontEnd FRENTES[] = {
     {"Zabbix60", "COLETOR_ZABBIX_URL", "COLETOR_ZABBIX_VALUE",
      {{LOGIN_CLASSICO, JSON_RPC, false, TOKEN}, {ITEM_GET_AUTH, JSON_RPC, false, ITENS}, {LOGOUT_AUTH, JSON, false, SAIU}},
      {{LOGIN_CLASSICO, JSON_RPC, false, SENHA_ERRADA}}},
@@ -80,7 +80,7 @@ const FrenteReal FRENTES[] = {
 };
 
 /// The real client, keeping every request and its answer.
-class Gravador final : public net::HttpClient {
+class Recorder final : public net::HttpClient {
  public:
   net::HttpResponse perform(const net::HttpRequest& pedido) override {
     pedidos.push_back(pedido);
@@ -94,7 +94,7 @@ class Gravador final : public net::HttpClient {
   net::CurlClient real_{""};
 };
 
-std::string primeiro(const std::vector<net::HttpResponse>& respostas, const std::regex& padrao) {
+std::string firstMatch(const std::vector<net::HttpResponse>& respostas, const std::regex& padrao) {
   std::smatch achado;
   for (const auto& resposta : respostas) {
     if (std::regex_search(resposta.body, achado, padrao)) return achado[1];
@@ -102,7 +102,7 @@ std::string primeiro(const std::vector<net::HttpResponse>& respostas, const std:
   return "";
 }
 
-std::string preencher(std::string texto, const std::vector<std::pair<std::string, std::string>>& valores) {
+std::string fillIn(std::string texto, const std::vector<std::pair<std::string, std::string>>& valores) {
   for (const auto& [marca, valor] : valores) {
     for (auto onde = texto.find(marca); onde != std::string::npos; onde = texto.find(marca, onde + valor.size())) {
       texto.replace(onde, marca.size(), valor);
@@ -111,41 +111,41 @@ std::string preencher(std::string texto, const std::vector<std::pair<std::string
   return texto;
 }
 
-class RealZabbix : public testing::TestWithParam<FrenteReal> {
+class RealZabbix : public testing::TestWithParam<RealFrontEnd> {
  protected:
   void SetUp() override {
-    if (ambiente(GetParam().variavelUrl).empty()) GTEST_SKIP() << GetParam().variavelUrl << " not set";
+    if (environmentOr(GetParam().variavelUrl).empty()) GTEST_SKIP() << GetParam().variavelUrl << " not set";
   }
   // The worker appends the endpoint itself, so hand it the front end's base.
   records::ClienteDados item() const {
-    std::string url = ambiente(GetParam().variavelUrl);
+    std::string url = environmentOr(GetParam().variavelUrl);
     const std::string endpoint = "/api_jsonrpc.php";
     if (url.ends_with(endpoint)) url.resize(url.size() - endpoint.size());
     return {url, "Provedor Real", "42", "ACME"};
   }
-  std::string valor() const { return ambiente(GetParam().variavelValor); }
-  std::string usuario() const { return ambiente("COLETOR_ZABBIX_USER", "Admin"); }
-  std::string senha() const { return ambiente("COLETOR_ZABBIX_PASSWORD", "zabbix"); }
+  std::string valor() const { return environmentOr(GetParam().variavelValor); }
+  std::string usuario() const { return environmentOr("COLETOR_ZABBIX_USER", "Admin"); }
+  std::string senha() const { return environmentOr("COLETOR_ZABBIX_PASSWORD", "zabbix"); }
 
-  void conferir(const Gravador& http, const std::vector<Troca>& esperadas, const std::string& senhaUsada) const {
+  void check(const Recorder& http, const std::vector<Exchange>& esperadas, const std::string& senhaUsada) const {
     ASSERT_EQ(http.pedidos.size(), esperadas.size());
-    const std::string token = primeiro(http.respostas, std::regex(R"re("result":"([0-9a-f]{32})")re"));
+    const std::string token = firstMatch(http.respostas, std::regex(R"re("result":"([0-9a-f]{32})")re"));
     const std::string itens = valor() == "none" ? "[]"
                                                 : R"j([{"itemid":"{itemid}","name":"PPPoE total (test)","lastvalue":")j" +
                                                       valor() + "\"}]";
     const std::vector<std::pair<std::string, std::string>> valores{
         {"{itens}", itens},
-        {"{itemid}", primeiro(http.respostas, std::regex(R"re("itemid":"([0-9]+)")re"))},
+        {"{itemid}", firstMatch(http.respostas, std::regex(R"re("itemid":"([0-9]+)")re"))},
         {"{token}", token},
         {"{usuario}", usuario()},
         {"{senha}", senhaUsada}};
     for (std::size_t i = 0; i < esperadas.size(); ++i) {
       net::Headers headers{{"Content-Type", esperadas[i].contentType}};
       if (esperadas[i].bearer) headers.emplace_back("Authorization", "Bearer " + token);
-      EXPECT_EQ(http.pedidos[i].body, preencher(esperadas[i].corpo, valores)) << i;
+      EXPECT_EQ(http.pedidos[i].body, fillIn(esperadas[i].corpo, valores)) << i;
       EXPECT_EQ(http.pedidos[i].headers, headers) << i;
       EXPECT_EQ(http.respostas[i].status, 200) << i;
-      EXPECT_EQ(http.respostas[i].body, preencher(esperadas[i].resposta, valores)) << i;
+      EXPECT_EQ(http.respostas[i].body, fillIn(esperadas[i].resposta, valores)) << i;
     }
   }
 };
@@ -155,29 +155,29 @@ TEST_P(RealZabbix, ReadsTheSeededCountAndLogsOutCleanly) {
   const std::optional<std::int64_t> esperado =
       valor() == "none" ? std::nullopt : std::optional<std::int64_t>(zabbix::lerNumeral(valor()));
   for (bool debug : {false, true}) {
-    const auto processarCliente = configurar(debug, usuario(), senha());
-    Gravador http;
+    const auto processarCliente = workerFor(debug, usuario(), senha());
+    Recorder http;
     RegistroDescoberta registro;
     // No line at all: a refused or failed logout would have printed one.
-    EXPECT_EQ(saidaDe([&] { registro = processarCliente(http, item()); }), "");
+    EXPECT_EQ(outputOf([&] { registro = processarCliente(http, item()); }), "");
     EXPECT_EQ(registro, (RegistroDescoberta{"Provedor Real", 1, 42, "ACME", esperado}));
-    conferir(http, GetParam().comSenha, senha());
+    check(http, GetParam().comSenha, senha());
   }
 }
 
 TEST_P(RealZabbix, AWrongPasswordGivesTheNoTokenRecordAfterOneFailedLogin) {
   const std::string errada = "senha-errada-" + senha();
-  const auto processarCliente = configurar(true, usuario(), errada);
-  Gravador http;
+  const auto processarCliente = workerFor(true, usuario(), errada);
+  Recorder http;
   RegistroDescoberta registro;
-  const std::string saida = saidaDe([&] { registro = processarCliente(http, item()); });
+  const std::string saida = outputOf([&] { registro = processarCliente(http, item()); });
   EXPECT_EQ(saida, std::string(base::YELLOW) + "ACME - 42 - Provedor Real: Cliente com problema na conexão." +
                        std::string(base::RESET) + "\n");
   EXPECT_EQ(registro, (RegistroDescoberta{"Provedor Real", 0, 42, "ACME", 0}));
-  conferir(http, GetParam().senhaErrada, errada);
+  check(http, GetParam().senhaErrada, errada);
 }
 
 INSTANTIATE_TEST_SUITE_P(Frentes, RealZabbix, testing::ValuesIn(FRENTES),
-                         [](const testing::TestParamInfo<FrenteReal>& info) { return std::string(info.param.nome); });
+                         [](const testing::TestParamInfo<RealFrontEnd>& info) { return std::string(info.param.nome); });
 
 }  // namespace

@@ -49,7 +49,7 @@ TEST(ObterTokenZabbix, TakesResultAsTheTokenAndAnythingElseAsNoTokenSilently) {
       {200, R"({"result":""})", ""},
       {200, R"({"result":42})", 42},
       {200, R"({"result":null})", nullptr},
-      {200, LOGIN_RECUSADO, nullptr},
+      {200, LOGIN_REFUSED, nullptr},
       {200, R"([{"result":"t"}])", nullptr},
       {200, R"("t")", nullptr},
       {200, "<!DOCTYPE html><html><title>Zabbix</title></html>", nullptr},
@@ -60,20 +60,20 @@ TEST(ObterTokenZabbix, TakesResultAsTheTokenAndAnythingElseAsNoTokenSilently) {
     FakeHttp http;
     http.respond(caso.status, caso.corpo);
     zabbix::TokenZabbix token;
-    EXPECT_EQ(saidaDe([&] { token = zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA); }), "") << caso.corpo;
+    EXPECT_EQ(outputOf([&] { token = zabbix::obterTokenZabbix(http, URL, USER, PASSWORD); }), "") << caso.corpo;
     EXPECT_EQ(token.valor, caso.token) << caso.corpo;
     EXPECT_EQ(token.temToken(), !caso.token.is_null()) << caso.corpo;
   }
   FakeHttp caiu;
   caiu.fail("Operation timed out after 5001 milliseconds with 0 bytes received");
-  EXPECT_EQ(saidaDe([&] { EXPECT_FALSE(zabbix::obterTokenZabbix(caiu, URL, USUARIO, SENHA).temToken()); }), "");
+  EXPECT_EQ(outputOf([&] { EXPECT_FALSE(zabbix::obterTokenZabbix(caiu, URL, USER, PASSWORD).temToken()); }), "");
 }
 
 TEST(ObterTokenZabbix, LetsTheRunTimeLimitThrough) {
   struct Expirado final : net::HttpClient {
     net::HttpResponse perform(const net::HttpRequest&) override { throw base::TimeoutException(300); }
   } http;
-  EXPECT_THROW(zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA), base::TimeoutException);
+  EXPECT_THROW(zabbix::obterTokenZabbix(http, URL, USER, PASSWORD), base::TimeoutException);
 }
 
 TEST(UserLogout, SendsTheLogoutEnvelopeAsJsonWithoutTimeOut) {
@@ -114,7 +114,7 @@ TEST(UserLogout, ConfirmsOnlyStatus200WithResultTrue) {
     FakeHttp http;
     http.respond(caso.status, caso.corpo);
     bool confirmado = !caso.confirmado;
-    const std::string saida = saidaDe([&] { confirmado = zabbix::userLogout(http, URL, {"tok"}); });
+    const std::string saida = outputOf([&] { confirmado = zabbix::userLogout(http, URL, {"tok"}); });
     EXPECT_EQ(confirmado, caso.confirmado) << caso.corpo;
     EXPECT_EQ(saida, caso.confirmado ? "" : "Não foi possível fazer logout em " + std::string(URL) + ": " + caso.corpo + "\n")
         << caso.corpo;

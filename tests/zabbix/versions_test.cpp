@@ -16,9 +16,9 @@ using namespace zabbix_support;
 
 /// A Zabbix API of one version: 6.4 dropped "user" for "username", 7.2 dropped the "auth"
 /// member for the Bearer header (taken from 6.4 on; 6.0 ignores it).
-class FrontEndSimulado final : public net::HttpClient {
+class FakeFrontEnd final : public net::HttpClient {
  public:
-  FrontEndSimulado(int versao, std::int64_t contagem) : versao_(versao), contagem_(contagem) {}
+  FakeFrontEnd(int versao, std::int64_t contagem) : versao_(versao), contagem_(contagem) {}
 
   net::HttpResponse perform(const net::HttpRequest& pedido) override {
     pedidos.push_back(pedido);
@@ -56,7 +56,7 @@ class FrontEndSimulado final : public net::HttpClient {
     if (params.contains("user") && versao_ >= 64) return inesperado("user");
     if (params.contains("username") && versao_ < 54) return inesperado("username");
     const Json usuario = params.contains("user") ? params["user"] : params["username"];
-    if (usuario != USUARIO || params["password"] != SENHA) {
+    if (usuario != USER || params["password"] != PASSWORD) {
       ++loginsFalhos;
       return erro(-32500, "Application error.", "Login name or password is incorrect.");
     }
@@ -79,37 +79,37 @@ class FrontEndSimulado final : public net::HttpClient {
 
 const int VERSOES[] = {50, 60, 64, 70, 72, 74};
 
-std::string nomeVersao(int versao) { return std::to_string(versao / 10) + "." + std::to_string(versao % 10); }
+std::string versionName(int versao) { return std::to_string(versao / 10) + "." + std::to_string(versao % 10); }
 
 TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
-  const auto processarCliente = configurar(false);
+  const auto processarCliente = workerFor(false);
   for (int versao : VERSOES) {
-    FrontEndSimulado frontEnd(versao, 1000 + versao);
+    FakeFrontEnd frontEnd(versao, 1000 + versao);
     RegistroDescoberta registro;
-    EXPECT_EQ(saidaDe([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
-        << nomeVersao(versao);
-    EXPECT_EQ(registro, (RegistroDescoberta{"C", 1, 1, "P", 1000 + versao})) << nomeVersao(versao);
-    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 3u : 4u) << nomeVersao(versao);
+    EXPECT_EQ(outputOf([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
+        << versionName(versao);
+    EXPECT_EQ(registro, (RegistroDescoberta{"C", 1, 1, "P", 1000 + versao})) << versionName(versao);
+    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 3u : 4u) << versionName(versao);
   }
 }
 
 TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
-  const auto processarCliente = configurar(false);
+  const auto processarCliente = workerFor(false);
   for (int versao : {50, 60}) {
-    FrontEndSimulado frontEnd(versao, 5);
+    FakeFrontEnd frontEnd(versao, 5);
     processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
     // The same three requests a scripted fake sees, byte for byte.
     FakeHttp classico;
-    classico.respond(200, loginOk("tok" + std::to_string(versao))).respond(200, itens("5")).respond(200, LOGOUT_OK);
+    classico.respond(200, loginOk("tok" + std::to_string(versao))).respond(200, items("5")).respond(200, LOGOUT_OK);
     processarCliente(classico, {"zbx.example", "C", "1", "P"});
     ASSERT_EQ(frontEnd.pedidos.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
       const auto& visto = frontEnd.pedidos[i];
       const auto& esperado = classico.requests()[i];
-      EXPECT_EQ(visto.body, esperado.body) << nomeVersao(versao);
-      EXPECT_EQ(visto.headers, esperado.headers) << nomeVersao(versao);
-      EXPECT_EQ(visto.idleTimeout, esperado.idleTimeout) << nomeVersao(versao);
-      EXPECT_EQ(visto.connectTimeout, esperado.connectTimeout) << nomeVersao(versao);
+      EXPECT_EQ(visto.body, esperado.body) << versionName(versao);
+      EXPECT_EQ(visto.headers, esperado.headers) << versionName(versao);
+      EXPECT_EQ(visto.idleTimeout, esperado.idleTimeout) << versionName(versao);
+      EXPECT_EQ(visto.connectTimeout, esperado.connectTimeout) << versionName(versao);
     }
     EXPECT_EQ(frontEnd.pedidos[2].body,
               R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "tok)" + std::to_string(versao) + "\"}");
@@ -117,9 +117,9 @@ TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
 }
 
 TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
-  const auto processarCliente = configurar(false);
+  const auto processarCliente = workerFor(false);
   for (int versao : {64, 70, 72, 74}) {
-    FrontEndSimulado frontEnd(versao, 9);
+    FakeFrontEnd frontEnd(versao, 9);
     processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
     ASSERT_EQ(frontEnd.pedidos.size(), 4u);
     const std::string bearer = "Bearer tok" + std::to_string(versao);
@@ -142,14 +142,14 @@ TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
 }
 
 TEST(VersoesZabbix, AWrongPasswordCostsOneFailedLoginOnEveryVersion) {
-  const auto processarCliente = configurar(true, USUARIO, "errada");
+  const auto processarCliente = workerFor(true, USER, "errada");
   for (int versao : VERSOES) {
-    FrontEndSimulado frontEnd(versao, 9);
+    FakeFrontEnd frontEnd(versao, 9);
     RegistroDescoberta registro;
-    saidaDe([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); });
-    EXPECT_EQ(registro, (RegistroDescoberta{"C", 0, 1, "P", 0})) << nomeVersao(versao);
-    EXPECT_EQ(frontEnd.loginsFalhos, 1) << nomeVersao(versao);
-    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 1u : 2u) << nomeVersao(versao);
+    outputOf([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); });
+    EXPECT_EQ(registro, (RegistroDescoberta{"C", 0, 1, "P", 0})) << versionName(versao);
+    EXPECT_EQ(frontEnd.loginsFalhos, 1) << versionName(versao);
+    EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 1u : 2u) << versionName(versao);
   }
 }
 
@@ -165,7 +165,7 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
       {R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"user\""}})", 1},
       {R"({"error":{"message":"Invalid parameter \"/\": unexpected parameter \"user\"."}})", 1},
       {R"({"data":"Invalid parameter \"/\": unexpected parameter \"user\"."})", 1},
-      {LOGIN_RECUSADO, 1},
+      {LOGIN_REFUSED, 1},
       {R"({"jsonrpc":"2.0","error":{"code":-32500,"message":"Application error.","data":"Incorrect user name or password or account is temporarily blocked."},"id":1})", 1},
       {R"({"result":null,"error":{"data":"Invalid parameter \"/\": unexpected parameter \"user\"."}})", 1},
       {"<html>unexpected parameter \"user\"</html>", 1},
@@ -173,7 +173,7 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
   for (const auto& caso : casos) {
     FakeHttp http;
     http.respond(200, caso.primeira).respond(200, formaNova);
-    const zabbix::TokenZabbix token = zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA);
+    const zabbix::TokenZabbix token = zabbix::obterTokenZabbix(http, URL, USER, PASSWORD);
     EXPECT_EQ(http.requests().size(), caso.pedidos) << caso.primeira;
     EXPECT_EQ(token.temToken(), caso.pedidos == 2) << caso.primeira;
     EXPECT_EQ(token.bearer, caso.pedidos == 2) << caso.primeira;
@@ -182,15 +182,15 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
 
 TEST(VersoesZabbix, TheSecondLoginIsTheLastWhateverItAnswers) {
   const char* recusa = R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"auth\"."}})";
-  for (const std::string& segunda : {std::string(recusa), std::string(LOGIN_RECUSADO), std::string("<html>"), std::string(R"({"result":null})")}) {
+  for (const std::string& segunda : {std::string(recusa), std::string(LOGIN_REFUSED), std::string("<html>"), std::string(R"({"result":null})")}) {
     FakeHttp http;
     http.respond(200, recusa).respond(200, segunda).respond(200, loginOk("nunca"));
-    EXPECT_FALSE(zabbix::obterTokenZabbix(http, URL, USUARIO, SENHA).temToken()) << segunda;
+    EXPECT_FALSE(zabbix::obterTokenZabbix(http, URL, USER, PASSWORD).temToken()) << segunda;
     EXPECT_EQ(http.requests().size(), 2u) << segunda;
   }
   FakeHttp silencioso;
   silencioso.respond(200, recusa).fail("Operation timed out after 5000 milliseconds with 0 bytes received");
-  EXPECT_FALSE(zabbix::obterTokenZabbix(silencioso, URL, USUARIO, SENHA).temToken());
+  EXPECT_FALSE(zabbix::obterTokenZabbix(silencioso, URL, USER, PASSWORD).temToken());
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ TEST(MontarZabbixUrl, AppendsTheEndpointAndAddsHttpsOnlyWithoutTheHttpPrefix) {
   for (const auto& [link, url] : casos) EXPECT_EQ(zabbix::montarZabbixUrl(link), url) << link;
 }
 
-struct Caminho {
+struct Path {
   const char* nome;
   std::vector<Script> respostas;
   RegistroDescoberta registro;
@@ -53,41 +53,41 @@ struct Caminho {
   std::string saidaNormal;
 };
 
-std::vector<Caminho> caminhos() {
+std::vector<Path> paths() {
   const std::string logoutFalhou = "Não foi possível fazer logout em " + URL_ALFA + ": <h1>500</h1>\n";
   return {
-      {"login refused", {response(200, LOGIN_RECUSADO)}, {"Provedor Alfa", 0, 42, "ACME", 0},
+      {"login refused", {response(200, LOGIN_REFUSED)}, {"Provedor Alfa", 0, 42, "ACME", 0},
        Y + "ACME - 42 - Provedor Alfa: Cliente com problema na conexão." + Z + "\n", ""},
       {"login unreachable", {Failure{"Failed to connect"}}, {"Provedor Alfa", 0, 42, "ACME", 0},
        Y + "ACME - 42 - Provedor Alfa: Cliente com problema na conexão." + Z + "\n", ""},
-      {"count read", {response(200, loginOk("t")), response(200, itens(R"("57")")), response(200, LOGOUT_OK)},
+      {"count read", {response(200, loginOk("t")), response(200, items(R"("57")")), response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", 57}, "", ""},
-      {"count zero", {response(200, loginOk("t")), response(200, itens(R"("0")")), response(200, LOGOUT_OK)},
+      {"count zero", {response(200, loginOk("t")), response(200, items(R"("0")")), response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", 0}, "", ""},
       {"item absent", {response(200, loginOk("t")), response(200, R"({"result":[]})"), response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", std::nullopt}, "", ""},
-      {"empty token", {response(200, R"({"result":""})"), response(200, itens("3")), response(200, LOGOUT_OK)},
+      {"empty token", {response(200, R"({"result":""})"), response(200, items("3")), response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", 3}, "", ""},
       {"count request failed", {response(200, loginOk("t")), Failure{"Recv failure"}, response(200, LOGOUT_OK)},
        {"Provedor Alfa", 1, 42, "ACME", std::nullopt}, "Erro na requisição: Recv failure\n", ""},
-      {"logout unconfirmed", {response(200, loginOk("t")), response(200, itens(R"("57")")), response(500, "<h1>500</h1>")},
+      {"logout unconfirmed", {response(200, loginOk("t")), response(200, items(R"("57")")), response(500, "<h1>500</h1>")},
        {"Provedor Alfa", 1, 42, "ACME", 57}, logoutFalhou, logoutFalhou},
       {"logout request failed",
-       {response(200, loginOk("t")), response(200, itens(R"("57")")), Failure{"Connection reset by peer"}},
+       {response(200, loginOk("t")), response(200, items(R"("57")")), Failure{"Connection reset by peer"}},
        {"Provedor Alfa", 0, 42, "ACME", 0}, R + "Erro ao conectar no Zabbix: Connection reset by peer" + Z + "\n", ""},
-      {"logout not JSON", {response(200, loginOk("t")), response(200, itens(R"("57")")), response(200, "<html>")},
+      {"logout not JSON", {response(200, loginOk("t")), response(200, items(R"("57")")), response(200, "<html>")},
        {"Provedor Alfa", 0, 42, "ACME", 0}, R + "Erro ao conectar no Zabbix: ", ""},
   };
 }
 
 TEST(ProcessarCliente, GivesTheRecordAndLinesOfEachPath) {
   for (bool debug : {true, false}) {
-    const auto processarCliente = configurar(debug);
-    for (const auto& caminho : caminhos()) {
+    const auto processarCliente = workerFor(debug);
+    for (const auto& caminho : paths()) {
       FakeHttp http;
       for (const auto& r : caminho.respostas) http.respond(r);
       RegistroDescoberta registro;
-      const std::string saida = saidaDe([&] { registro = processarCliente(http, ALFA); });
+      const std::string saida = outputOf([&] { registro = processarCliente(http, ALFA); });
       EXPECT_EQ(registro, caminho.registro) << caminho.nome;
       EXPECT_TRUE(http.scriptDone()) << caminho.nome;
       for (const auto& pedido : http.requests()) EXPECT_EQ(pedido.url, URL_ALFA) << caminho.nome;
@@ -103,9 +103,9 @@ TEST(ProcessarCliente, GivesTheRecordAndLinesOfEachPath) {
 }
 
 TEST(ProcessarCliente, LogsInWithTheGivenCredentialsAndUsesTheTokenThrough) {
-  const auto processarCliente = configurar(false, "zbx-api", "pässwörd");
+  const auto processarCliente = workerFor(false, "zbx-api", "pässwörd");
   FakeHttp http;
-  http.respond(200, loginOk("abc123")).respond(200, itens("8")).respond(200, LOGOUT_OK);
+  http.respond(200, loginOk("abc123")).respond(200, items("8")).respond(200, LOGOUT_OK);
   processarCliente(http, {"http://10.1.1.1/zabbix", "Beta", "7", "P"});
   ASSERT_EQ(http.requests().size(), 3u);
   EXPECT_EQ(http.requests()[0].body,
@@ -116,13 +116,13 @@ TEST(ProcessarCliente, LogsInWithTheGivenCredentialsAndUsesTheTokenThrough) {
 }
 
 TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
-  const auto processarCliente = configurar(true);
+  const auto processarCliente = workerFor(true);
   const std::pair<const char*, std::int64_t> aceitos[] = {{" 7 ", 7}, {"+7", 7}, {"-7", -7}, {"0042", 42}};
   for (const auto& [numero, valor] : aceitos) {
     FakeHttp http;
-    http.respond(200, LOGIN_RECUSADO);
+    http.respond(200, LOGIN_REFUSED);
     RegistroDescoberta registro;
-    const std::string saida = saidaDe([&] { registro = processarCliente(http, {"h", "N", numero, "P"}); });
+    const std::string saida = outputOf([&] { registro = processarCliente(http, {"h", "N", numero, "P"}); });
     EXPECT_EQ(registro.numero, valor) << numero;
     EXPECT_EQ(saida, Y + "P - " + numero + " - N: Cliente com problema na conexão." + Z + "\n");
   }
@@ -130,11 +130,11 @@ TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
     for (bool loginOk_ : {false, true}) {
       FakeHttp http;
       if (loginOk_) {
-        http.respond(200, loginOk("t")).respond(200, itens("1")).respond(200, LOGOUT_OK);
+        http.respond(200, loginOk("t")).respond(200, items("1")).respond(200, LOGOUT_OK);
       } else {
-        http.respond(200, LOGIN_RECUSADO);
+        http.respond(200, LOGIN_REFUSED);
       }
-      EXPECT_THROW(saidaDe([&] { processarCliente(http, {"h", "N", numero, "P"}); }), zabbix::NumeralInvalido)
+      EXPECT_THROW(outputOf([&] { processarCliente(http, {"h", "N", numero, "P"}); }), zabbix::NumeralInvalido)
           << numero;
       EXPECT_TRUE(http.scriptDone()) << "the requests come before the number is read: " << numero;
     }
@@ -142,24 +142,24 @@ TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
 }
 
 TEST(ProcessarCliente, FailsWithoutARequestOnWorkItemsThatAreNotText) {
-  const auto processarCliente = configurar(true);
+  const auto processarCliente = workerFor(true);
   const ClienteDados invalidos[] = {
       {nullptr, "N", "1", "P"}, {"h", 5, "1", "P"}, {"h", "N", 42, "P"}, {"h", "N", "1", Json::array({"P"})}, {{}, {}, {}, {}}};
   for (const auto& item : invalidos) {
     FakeHttp http;
-    EXPECT_THROW(saidaDe([&] { processarCliente(http, item); }), zabbix::ItemInvalido);
+    EXPECT_THROW(outputOf([&] { processarCliente(http, item); }), zabbix::ItemInvalido);
     EXPECT_TRUE(http.requests().empty());
   }
 }
 
 TEST(ProcessarCliente, LetsUnreadableAnswersEscape) {
-  const auto processarCliente = configurar(true);
+  const auto processarCliente = workerFor(true);
   const std::pair<const char*, bool> casos[] = {
       {R"({"result":"x"})", true}, {"[]", true}, {R"({"result":[{"lastvalue":"12.5"}]})", false}};
   for (const auto& [item, respostaInesperada] : casos) {
     FakeHttp http;
     http.respond(200, loginOk("t")).respond(200, item);
-    const auto processar = [&] { saidaDe([&] { processarCliente(http, ALFA); }); };
+    const auto processar = [&] { outputOf([&] { processarCliente(http, ALFA); }); };
     if (respostaInesperada) {
       EXPECT_THROW(processar(), zabbix::RespostaInesperada) << item;
     } else {
@@ -168,20 +168,20 @@ TEST(ProcessarCliente, LetsUnreadableAnswersEscape) {
     EXPECT_EQ(http.requests().size(), 2u) << "no logout after a failure that escapes";
   }
   FakeHttp http;
-  http.respond(200, loginOk("t")).respond(200, itens("1")).respond(200, "[true]");
-  EXPECT_THROW(saidaDe([&] { processarCliente(http, ALFA); }), zabbix::RespostaInesperada);
+  http.respond(200, loginOk("t")).respond(200, items("1")).respond(200, "[true]");
+  EXPECT_THROW(outputOf([&] { processarCliente(http, ALFA); }), zabbix::RespostaInesperada);
 }
 
 TEST(ProcessarCliente, ConcurrentWorkersWriteWholeLines) {
-  const auto processarCliente = configurar(true);
+  const auto processarCliente = workerFor(true);
   constexpr int TRABALHADORES = 10, CLIENTES = 30;
-  const std::string saida = saidaDe([&] {
+  const std::string saida = outputOf([&] {
     std::vector<std::thread> threads;
     for (int t = 0; t < TRABALHADORES; ++t) {
       threads.emplace_back([t, &processarCliente] {
         for (int c = 0; c < CLIENTES; ++c) {
           FakeHttp http;
-          http.respond(200, LOGIN_RECUSADO);
+          http.respond(200, LOGIN_REFUSED);
           const std::string numero = std::to_string(t * 1000 + c);
           processarCliente(http, {"h", std::string(200, 'n'), numero, "P"});
         }
