@@ -31,8 +31,7 @@ std::string timeoutText(int seconds) {
 
 TimeoutException::TimeoutException(int seconds) : std::runtime_error(timeoutText(seconds)) {}
 
-RuntimeGuard::RuntimeGuard(int seconds, LastWords lastWords)
-    : seconds_(seconds), lastWords_(std::move(lastWords)) {
+RuntimeGuard::RuntimeGuard(int seconds, LastWords lastWords) : seconds_(seconds), lastWords_(std::move(lastWords)) {
   const auto limit = Clock::now() + std::chrono::seconds(seconds);
   g_seconds = seconds;
   g_deadline = limit.time_since_epoch().count();
@@ -56,9 +55,7 @@ void RuntimeGuard::watch(Clock::time_point limit) {
   if (claimEnding()) endOnTimeout(timeoutText(seconds_), lastWords_);
 }
 
-RuntimeGuard runtime_limiter(int seconds, LastWords lastWords) {
-  return RuntimeGuard(seconds, std::move(lastWords));
-}
+RuntimeGuard runtime_limiter(int seconds, LastWords lastWords) { return RuntimeGuard(seconds, std::move(lastWords)); }
 
 namespace deadline {
 

@@ -69,7 +69,8 @@ void worker() {
     const std::string item =
         R"({"jsonrpc": "2.0", "method": "item.get", "params": {"output": ["itemid", "name", "lastvalue"], "host": "Zabbix server", "search": {"key_": "grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]"}}, "auth": ")" +
         token + R"(", "id": 1})";
-    const std::string logout = R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": ")" + token + R"("})";
+    const std::string logout =
+        R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": ")" + token + R"("})";
     if (!post(h, url, item, rpc, answer) || answer.find("lastvalue") == std::string::npos) ++failures;
     if (!post(h, url, logout, json, answer) || answer.find(R"("result":true)") == std::string::npos) ++failures;
   }

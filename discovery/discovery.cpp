@@ -40,8 +40,7 @@ decltype(auto) naEtapa(Etapa etapa, Passo&& passo, const std::string& detalhe = 
 }
 
 ListaClientes obterSelecao(net::HttpClient& http, const registry::Conta& conta) {
-  const net::Json tokenTQ =
-      naEtapa(Etapa::loginRegistro, [&] { return registry::obterTokenSistemaTQ(http, conta); });
+  const net::Json tokenTQ = naEtapa(Etapa::loginRegistro, [&] { return registry::obterTokenSistemaTQ(http, conta); });
   // The list is selected as it is parsed, never held whole: a 100 000-customer list
   // would otherwise cost about 7 times its 26 MB as a tree.
   SelecaoDoCorpo selecao =

@@ -10,7 +10,8 @@ using records::ListaClientes;
 namespace {
 
 const net::Json& membro(const net::Json& objeto, const char* nome, const char* onde) {
-  if (!objeto.is_object()) throw ListaInvalida(std::string(onde) + " não é um objeto: " + net::compactJson(objeto).substr(0, 200));
+  if (!objeto.is_object())
+    throw ListaInvalida(std::string(onde) + " não é um objeto: " + net::compactJson(objeto).substr(0, 200));
   const auto encontrado = objeto.find(nome);
   if (encontrado == objeto.end()) throw ListaInvalida(std::string(onde) + " sem o membro \"" + nome + "\"");
   return *encontrado;
@@ -56,7 +57,7 @@ void selecionarLinks(const net::Json& produto, const Cliente& cliente, ListaClie
 void selecionarEntrada(const net::Json& entrada, ListaClientes& saida) {
   // The three members are required of every entry, selected or not.
   const Cliente cliente{membro(entrada, "empresa", "cliente"), numeroComoTexto(membro(entrada, "numero", "cliente")),
-                       membro(entrada, "parceiro", "cliente")};
+                        membro(entrada, "parceiro", "cliente")};
   const net::Json* produtos = opcional(entrada, "produto");
   if (produtos == nullptr) return;
   for (const auto& elemento : lista(*produtos, "produto")) {

@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < a.itens.size(); ++i) {
     fuzz::require(a.itens[i] == b.itens[i], "the stream selected another link");
     fuzz::require(a.itens[i].texto(Campo::numero).has_value(), "numero did not become text");
-    fuzz::require(a.itens[i].texto(Campo::link) != "" && a.itens[i].texto(Campo::nome) != "", "an empty link or name was selected");
+    fuzz::require(a.itens[i].texto(Campo::link) != "" && a.itens[i].texto(Campo::nome) != "",
+                  "an empty link or name was selected");
   }
   return 0;
 }

@@ -2,9 +2,8 @@
 // (or transport failures) for each of its requests. The login never fails; the worker
 // fails only with the documented kinds; its record keeps the promised shape.
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <fuzzer/FuzzedDataProvider.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -64,7 +63,8 @@ void worker(FuzzedDataProvider& dados, bool debug) {
     const auto registro = zabbix::processarCliente(http, item, CREDENCIAIS, debug);
     fuzz::require(registro.status == 0 || registro.status == 1, "status other than 0 or 1");
     fuzz::require(registro.status == 1 || registro.pppoe == 0, "a status-0 record with a count");
-    fuzz::require(item.texto(records::ClienteDados::Campo::nome) == registro.cliente, "{#CLIENTE} is not the item's name");
+    fuzz::require(item.texto(records::ClienteDados::Campo::nome) == registro.cliente,
+                  "{#CLIENTE} is not the item's name");
     fuzz::require(http.requests().size() <= MAX_PEDIDOS, "more requests than a worker makes");
   } catch (const zabbix::ItemInvalido&) {
     fuzz::require(http.requests().empty(), "an unusable item was noticed after a request");

@@ -36,7 +36,8 @@ constexpr milliseconds CALLBACK_PERIOD{1000};
 // the host "exec"; neither is a URL we were given.
 bool wellFormed(const std::string& url) {
   const auto schemeEnd = url.find("://");
-  if (schemeEnd == std::string::npos || schemeEnd == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+  if (schemeEnd == std::string::npos || schemeEnd == 0 || !std::isalpha(static_cast<unsigned char>(url[0])))
+    return false;
   const bool schemeOk = std::all_of(url.begin(), url.begin() + static_cast<long>(schemeEnd), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
   });
@@ -47,9 +48,8 @@ bool wellFormed(const std::string& url) {
 // A line break in a header value would let a peer's data inject headers.
 void checkHeader(const std::pair<std::string, std::string>& header) {
   const auto& [name, value] = header;
-  if (name.empty() || name.find_first_of(":\r\n", 0, 3) != std::string::npos ||
-      name.find('\0') != std::string::npos || value.find_first_of("\r\n", 0, 2) != std::string::npos ||
-      value.find('\0') != std::string::npos) {
+  if (name.empty() || name.find_first_of(":\r\n", 0, 3) != std::string::npos || name.find('\0') != std::string::npos ||
+      value.find_first_of("\r\n", 0, 2) != std::string::npos || value.find('\0') != std::string::npos) {
     throw RequestException("Invalid header: '" + name + "' has a line break or NUL in its name or value");
   }
 }
@@ -157,7 +157,8 @@ int onSocketClose(void* sockets, curl_socket_t socket) {
 // True once one of the sockets has something to read (or room to send) within `wait`.
 bool stirs(const Sockets& sockets, milliseconds wait, bool sending) {
   std::vector<pollfd> fds;
-  for (const curl_socket_t socket : sockets) fds.push_back({socket, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0});
+  for (const curl_socket_t socket : sockets)
+    fds.push_back({socket, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0});
   return ::poll(fds.data(), fds.size(), static_cast<int>(wait.count())) != 0;
 }
 

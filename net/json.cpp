@@ -103,9 +103,7 @@ void writeValue(std::string& out, const Json& value) {
       out.push_back(']');
       break;
     }
-    case Json::value_t::string:
-      writeString(out, value.get_ref<const std::string&>());
-      break;
+    case Json::value_t::string: writeString(out, value.get_ref<const std::string&>()); break;
     default:  // null, booleans and numbers have one spelling
       out += value.dump();
   }
@@ -146,15 +144,13 @@ class ElementEvents {
     if (!isArray_ || depth != 1) return true;
     switch (event) {
       case Event::object_start:
-      case Event::array_start:
-        return wantMore_;
+      case Event::array_start: return wantMore_;
       case Event::value:
       case Event::object_end:
       case Event::array_end:
         if (wantMore_) wantMore_ = onElement_(parsed);
         return false;
-      default:
-        return true;
+      default: return true;
     }
   }
 
@@ -221,8 +217,6 @@ std::string compactJson(const Json& value) {
   }
 }
 
-std::string plainText(const Json& value) {
-  return value.is_string() ? value.get<std::string>() : compactJson(value);
-}
+std::string plainText(const Json& value) { return value.is_string() ? value.get<std::string>() : compactJson(value); }
 
 }  // namespace net

@@ -18,10 +18,8 @@ bool transient(CURLcode code) {
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
-      return true;
-    default:
-      return false;
+    case CURLE_PARTIAL_FILE: return true;
+    default: return false;
   }
 }
 
@@ -38,7 +36,8 @@ void throwTransferFailure(const TransferEnd& end) {
   if (end.tooLarge) {
     throw RequestException("Response body larger than the limit of " + std::to_string(MAX_BODY_BYTES) + " bytes");
   }
-  if (end.code == CURLE_SSL_CACERT_BADFILE && !end.trustError.empty()) throw RequestException(std::string(end.trustError));
+  if (end.code == CURLE_SSL_CACERT_BADFILE && !end.trustError.empty())
+    throw RequestException(std::string(end.trustError));
   throw RequestException(end.detail.empty() ? curl_easy_strerror(end.code) : std::string(end.detail),
                          transient(end.code));
 }

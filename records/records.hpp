@@ -47,8 +47,8 @@ using ListaClientes = std::vector<ClienteDados>;
 /// One customer link's outcome; the fields in the order of their keys
 /// "{#CLIENTE}", "{#STATUS}", "{#NUMERO}", "{#PARCEIRO}", "{#PPPOE}".
 struct RegistroDescoberta {
-  std::string cliente;                // the customer's plain name
-  std::int64_t status = 0;            // 1: front end logged in and queried; 0: it failed
+  std::string cliente;      // the customer's plain name
+  std::int64_t status = 0;  // 1: front end logged in and queried; 0: it failed
   std::int64_t numero = 0;
   std::string parceiro;
   std::optional<std::int64_t> pppoe;  // always 0 with status 0; empty: no usable value

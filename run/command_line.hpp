@@ -13,16 +13,17 @@
 namespace run {
 
 struct LinhaComando {
-  std::string nomeInvocacao;            // argv[0], exactly as passed
+  std::string nomeInvocacao;  // argv[0], exactly as passed
   std::string mode;
-  std::vector<std::string> argumentos;  // the nine after the mode, as given; none in the mode-only form
+  std::vector<std::string> argumentos;                  // the nine after the mode, as given; none in the mode-only form
   std::optional<discovery::Configuracao> configuracao;  // from the full form or the configuration file
 };
 
 /// Raised when a mode needs the full command line and was given the mode alone.
 class LinhaComandoIncompleta : public base::Failure {
  public:
-  explicit LinhaComandoIncompleta(const std::string& message) : Failure(base::FailureKind::incompleteCommandLine, message) {}
+  explicit LinhaComandoIncompleta(const std::string& message)
+      : Failure(base::FailureKind::incompleteCommandLine, message) {}
 };
 
 /// The names the configuration file gives the nine arguments after the mode, in their order.

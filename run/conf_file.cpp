@@ -126,7 +126,8 @@ ArquivoConfiguracao lerTextoConfiguracao(std::string_view texto, const std::stri
     arquivo.conta = registry::Conta{exigido(valores, CONTA_LOGIN, caminho), exigido(valores, CONTA_SENHA, caminho)};
   }
   for (const auto nome : NOMES_AMBIENTE) {
-    if (const auto valor = valores.find(nome); valor != valores.end()) arquivo.ambiente.emplace_back(nome, valor->second.texto);
+    if (const auto valor = valores.find(nome); valor != valores.end())
+      arquivo.ambiente.emplace_back(nome, valor->second.texto);
   }
   return arquivo;
 }

@@ -20,7 +20,7 @@ class ConfiguracaoInvalida : public std::runtime_error {
 
 /// What the file gives a run.
 struct ArquivoConfiguracao {
-  std::vector<std::string> argumentos;  // the nine after the mode, in the command line's order
+  std::vector<std::string> argumentos;   // the nine after the mode, in the command line's order
   std::optional<registry::Conta> conta;  // the collector's own registry account, when the file gives one
   std::vector<std::pair<std::string, std::string>> ambiente;  // the optional names for the environment
 };

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "net/json.hpp"
 #include "base/deadline.hpp"
+#include "net/json.hpp"
 
 namespace store {
 
@@ -14,10 +14,16 @@ namespace {
 // Statuses of a server or proxy that is restarting or overloaded; any other is final.
 bool statusTransitorio(long status) {
   switch (status) {
-    case 500: case 503: case 504: case 507: case 509: case 523: case 524: case 529: case 599:
-      return true;
-    default:
-      return false;
+    case 500:
+    case 503:
+    case 504:
+    case 507:
+    case 509:
+    case 523:
+    case 524:
+    case 529:
+    case 599: return true;
+    default: return false;
   }
 }
 
@@ -85,7 +91,8 @@ std::string textoDoServidor(const net::HttpResponse& resposta) {
     const net::Json corpo = net::parseJson(resposta.body);
     if (corpo.is_object() && corpo.contains("message") && corpo["message"].is_string()) {
       std::string texto = umaLinha(corpo["message"].get<std::string>());
-      if (corpo.contains("line") && corpo["line"].is_number()) texto += " [linha " + net::plainText(corpo["line"]) + "]";
+      if (corpo.contains("line") && corpo["line"].is_number())
+        texto += " [linha " + net::plainText(corpo["line"]) + "]";
       return texto;
     }
   } catch (const net::JsonError&) {
@@ -128,7 +135,9 @@ std::int64_t nanosSistema() {
       .count();
 }
 
-Espera esperaReal() { return {[] { return std::chrono::steady_clock::now(); }, pausar}; }
+Espera esperaReal() {
+  return {[] { return std::chrono::steady_clock::now(); }, pausar};
+}
 
 Sender::Sender(net::HttpClient& http, DestinoQuestDb destino, RelogioNanos relogio, Espera espera)
     : http_(http), destino_(std::move(destino)), relogio_(std::move(relogio)), espera_(std::move(espera)) {}

@@ -59,8 +59,8 @@ struct Espera {
 };
 Espera esperaReal();
 
-/// Buffers rows and sends them all with flush, by HTTPS to the destination's port. Closing drops whatever was not flushed
-/// and never sends: after a failure nothing more goes out.
+/// Buffers rows and sends them all with flush, by HTTPS to the destination's port. Closing drops whatever was not
+/// flushed and never sends: after a failure nothing more goes out.
 class Sender {
  public:
   explicit Sender(net::HttpClient& http, DestinoQuestDb destino, RelogioNanos relogio = nanosSistema,
@@ -88,7 +88,7 @@ class Sender {
   RelogioNanos relogio_;
   Espera espera_;
   std::optional<std::int64_t> ultimaHora_;  // the latest time now() gave
-  std::vector<std::string> buffer_;  // the rows, in blocks
+  std::vector<std::string> buffer_;         // the rows, in blocks
   bool fechado_ = false;
 };
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <variant>
 
-#include "records/records.hpp"
 #include "net/http.hpp"
+#include "records/records.hpp"
 #include "store/destination.hpp"
 #include "store/ingestion.hpp"
 #include "store/questdb_query.hpp"

@@ -10,8 +10,7 @@ Instante agoraSistema() {
 }
 
 LeituraRelogio lerRelogio(Instante instante) {
-  const std::time_t segundos = std::chrono::system_clock::to_time_t(
-      std::chrono::floor<std::chrono::seconds>(instante));
+  const std::time_t segundos = std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(instante));
   std::tm local{};
   ::tzset();  // localtime_r alone may keep a zone read before TZ changed
   if (::localtime_r(&segundos, &local) == nullptr) throw std::runtime_error("localtime_r falhou");

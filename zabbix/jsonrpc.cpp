@@ -30,7 +30,8 @@ net::HttpRequest post(const std::string& url, std::string_view contentType, cons
   pedido.method = "POST";
   pedido.url = url;
   pedido.headers = {{"Content-Type", std::string(contentType)}};
-  if (token.bearer && token.temToken()) pedido.headers.emplace_back("Authorization", "Bearer " + net::plainText(token.valor));
+  if (token.bearer && token.temToken())
+    pedido.headers.emplace_back("Authorization", "Bearer " + net::plainText(token.valor));
   pedido.body = net::serialize(envelope);
   pedido.connectTimeout = LIMITE_CONEXAO;
   pedido.idleTimeout = LIMITE_RESPOSTA;

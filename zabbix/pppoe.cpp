@@ -12,9 +12,8 @@ namespace {
 constexpr const char* CHAVE_ITEM = R"(grpsum["CONCENTRADORES","pppoeTotal",last])";
 
 net::HttpRequest pedidoItemGet(const std::string& zabbixUrl, const TokenZabbix& zabbixToken) {
-  const net::Json params{{"output", {"itemid", "name", "lastvalue"}},
-                         {"host", "Zabbix server"},
-                         {"search", {{"key_", CHAVE_ITEM}}}};
+  const net::Json params{
+      {"output", {"itemid", "name", "lastvalue"}}, {"host", "Zabbix server"}, {"search", {{"key_", CHAVE_ITEM}}}};
   return jsonrpc::post(zabbixUrl, "application/json-rpc",
                        jsonrpc::envelope("item.get", params, zabbixToken, jsonrpc::Ordem::authId), zabbixToken);
 }

@@ -78,9 +78,9 @@ TokenZabbix obterTokenZabbix(net::HttpClient& http, const std::string& zabbixUrl
 }
 
 bool userLogout(net::HttpClient& http, const std::string& baseUrl, const TokenZabbix& authToken) {
-  const auto pedido = jsonrpc::post(
-      baseUrl, "application/json", jsonrpc::envelope("user.logout", net::Json::array(), authToken, jsonrpc::Ordem::idAuth),
-      authToken);
+  const auto pedido =
+      jsonrpc::post(baseUrl, "application/json",
+                    jsonrpc::envelope("user.logout", net::Json::array(), authToken, jsonrpc::Ordem::idAuth), authToken);
   const net::HttpResponse resposta = http.perform(pedido);
   if (resposta.status == 200 && logoutConfirmado(jsonrpc::lerCorpo(resposta.body))) return true;
   base::console::line("Não foi possível fazer logout em " + baseUrl + ": " + resposta.body);

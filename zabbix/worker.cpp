@@ -38,7 +38,7 @@ void linhaDebug(bool modoDebug, std::string_view cor, const std::string& mensage
 
 // Only the two everyday troubles of a customer become status 0; anything else escapes.
 Leitura consultarZabbix(net::HttpClient& http, const std::string& zabbixUrl, const std::string& nomeCliente,
-                         const net::Credentials& credenciais, bool modoDebug) {
+                        const net::Credentials& credenciais, bool modoDebug) {
   try {
     const TokenZabbix zabbixToken = obterTokenZabbix(http, zabbixUrl, credenciais.user, credenciais.password);
     if (!zabbixToken.temToken()) {

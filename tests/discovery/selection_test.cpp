@@ -46,7 +46,8 @@ TEST(SelecionarClientes, ComparesTypesExactlyAndSkipsWhatLacksOptionalMembers) {
   const auto selecionados = selecionarClientes(lista);
   ASSERT_EQ(links(selecionados), (std::vector<std::string>{" "}));
   EXPECT_EQ(selecionados[0].texto(Campo::nome), std::nullopt);
-  EXPECT_EQ(selecionados[0].comoTexto(Campo::nome), "99");  // only the empty text is refused; the worker judges the rest
+  EXPECT_EQ(selecionados[0].comoTexto(Campo::nome),
+            "99");  // only the empty text is refused; the worker judges the rest
 }
 
 TEST(SelecionarClientes, AcceptsAnEmptyListEmptyObjectOrEmptyText) {

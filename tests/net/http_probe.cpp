@@ -2,9 +2,9 @@
 // core and prints the outcome as one JSON line.
 #include <iostream>
 
+#include "base/deadline.hpp"
 #include "net/http.hpp"
 #include "net/json.hpp"
-#include "base/deadline.hpp"
 
 namespace {
 
@@ -17,7 +17,8 @@ net::HttpRequest readRequest(const net::Json& d) {
   if (d.contains("body")) request.body = d["body"].get<std::string>();
   for (const auto& piece : d.value("parts", net::Json::array())) request.bodyParts.push_back(piece.get<std::string>());
   if (d.contains("basic")) request.basic = net::Credentials{d["basic"][0], d["basic"][1]};
-  if (d.contains("idle_ms")) request.idleTimeout = request.connectTimeout = std::chrono::milliseconds(d["idle_ms"].get<long>());
+  if (d.contains("idle_ms"))
+    request.idleTimeout = request.connectTimeout = std::chrono::milliseconds(d["idle_ms"].get<long>());
   if (d.contains("connect_ms")) request.connectTimeout = std::chrono::milliseconds(d["connect_ms"].get<long>());
   request.followRedirects = d.value("follow", true);
   return request;

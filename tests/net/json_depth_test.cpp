@@ -16,7 +16,7 @@ std::string nested(std::size_t levels, const std::string& inside = "") {
 TEST(ParseJsonDepth, AcceptsTheDeepestNestingItAllowsAndRefusesOneLevelMore) {
   EXPECT_EQ(net::parseJson(nested(net::MAX_JSON_DEPTH)).dump().size(), 2 * net::MAX_JSON_DEPTH);
   EXPECT_THROW(net::parseJson(nested(net::MAX_JSON_DEPTH + 1)), net::JsonError);
-  EXPECT_THROW(net::parseJson(std::string(net::MAX_JSON_DEPTH, '{') + "[" ), net::JsonError);
+  EXPECT_THROW(net::parseJson(std::string(net::MAX_JSON_DEPTH, '{') + "["), net::JsonError);
 }
 
 TEST(ParseJsonDepth, AHugeNestingIsAJsonErrorWithItsOwnMessage) {

@@ -37,7 +37,8 @@ TEST(JsonNumberOverflow, InAnItemGetAnswerGivesNoValueAndTheDebugLine) {
   const std::string saida = zabbix_support::outputOf(
       [&] { contagem = zabbix::obterValorSessaoPPPoE(http, zabbix_support::URL, {"tok"}, true); });
   EXPECT_EQ(contagem, std::nullopt);
-  EXPECT_EQ(saida, "Erro na requisição: invalid JSON: [json.exception.out_of_range.406] number overflow parsing '1e400'\n");
+  EXPECT_EQ(saida,
+            "Erro na requisição: invalid JSON: [json.exception.out_of_range.406] number overflow parsing '1e400'\n");
 }
 
 TEST(JsonNumberOverflow, InALogoutAnswerIsARequestFailure) {
@@ -47,8 +48,7 @@ TEST(JsonNumberOverflow, InALogoutAnswerIsARequestFailure) {
 }
 
 TEST(JsonNumberOverflow, InTheRegistryListFailsAsABodyThatIsNotJson) {
-  EXPECT_THROW(discovery::selecionarDoCorpo(R"([{"empresa": "A", "numero": 1e400, "parceiro": "P"}])"),
-               net::JsonError);
+  EXPECT_THROW(discovery::selecionarDoCorpo(R"([{"empresa": "A", "numero": 1e400, "parceiro": "P"}])"), net::JsonError);
 }
 
 }  // namespace

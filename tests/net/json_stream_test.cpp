@@ -63,14 +63,10 @@ TEST(ParseJsonPorElemento, ReturnsAnyOtherDocumentWhole) {
 
 TEST(ParseJsonPorElemento, FailsLikeAWholeParseWithTheSameMessage) {
   const std::string casos[] = {
-      "",
-      "[1, 2",
-      "[1, 2] x",
-      "[{\"a\": 1}, {\"a\" 2}]",
-      "[\"\xC3\"]",
-      "[1,]",
-      "{\"a\": [}",
-      std::string(net::MAX_JSON_DEPTH + 1, '[') + std::string(net::MAX_JSON_DEPTH + 1, ']'),
+      "",           "[1, 2",
+      "[1, 2] x",   "[{\"a\": 1}, {\"a\" 2}]",
+      "[\"\xC3\"]", "[1,]",
+      "{\"a\": [}", std::string(net::MAX_JSON_DEPTH + 1, '[') + std::string(net::MAX_JSON_DEPTH + 1, ']'),
   };
   for (const auto& caso : casos) {
     const std::string esperado = failureOf([&] { net::parseJson(caso); });

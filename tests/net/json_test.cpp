@@ -17,7 +17,8 @@ TEST(Serialize, WritesEachValueAsTheRequestBodiesNeed) {
       {"empty object", Json::object(), "{}"},
       {"empty array", Json::array(), "[]"},
       {"null, booleans, integers", Json::array({nullptr, true, false, 1, -42, 0}), "[null, true, false, 1, -42, 0]"},
-      {"member order kept", Json{{"jsonrpc", "2.0"}, {"method", "user.logout"}, {"params", Json::array()}, {"id", 1}, {"auth", "tok"}},
+      {"member order kept",
+       Json{{"jsonrpc", "2.0"}, {"method", "user.logout"}, {"params", Json::array()}, {"id", 1}, {"auth", "tok"}},
        R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "tok"})"},
       {"nested", Json{{"a", Json{{"b", Json::array({1, "x"})}}}}, R"({"a": {"b": [1, "x"]}})"},
       {"short escapes", "\"\\\b\f\n\r\t", R"("\"\\\b\f\n\r\t")"},
@@ -26,7 +27,8 @@ TEST(Serialize, WritesEachValueAsTheRequestBodiesNeed) {
       {"latin letters", "Não é", R"("N\u00e3o \u00e9")"},
       {"basic plane", "€✓", R"("\u20ac\u2713")"},
       {"beyond the basic plane", "😀𝄞", R"("\ud83d\ude00\ud834\udd1e")"},
-      {"zabbix item key", R"(grpsum["CONCENTRADORES","pppoeTotal",last])", R"("grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]")"},
+      {"zabbix item key", R"(grpsum["CONCENTRADORES","pppoeTotal",last])",
+       R"("grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]")"},
   };
   for (const auto& caso : casos) EXPECT_EQ(net::serialize(caso.valor), caso.esperado) << caso.nome;
 }

@@ -1,10 +1,10 @@
 // The work item keeps its four values in one block: each must come back exactly as the
 // registry gave it, and a value that was not text must stay recognisable as such.
+#include "records/records.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "records/records.hpp"
 
 namespace {
 

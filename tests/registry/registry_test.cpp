@@ -90,8 +90,11 @@ TEST(ObterTokenSistemaTQ, ReturnsTheTokenUnchangedWhateverTheStatus) {
 }
 
 TEST(ObterTokenSistemaTQ, RaisesWhenThereIsNoToken) {
-  const std::pair<long, const char*> semToken[] = {
-      {401, R"({"erro": "não autorizado"})"}, {200, "[]"}, {200, R"([{"token": "t"}])"}, {200, "null"}, {200, R"("token")"}};
+  const std::pair<long, const char*> semToken[] = {{401, R"({"erro": "não autorizado"})"},
+                                                   {200, "[]"},
+                                                   {200, R"([{"token": "t"}])"},
+                                                   {200, "null"},
+                                                   {200, R"("token")"}};
   for (const auto& [status, corpo] : semToken) {
     FakeHttp http;
     http.respond(status, corpo);

@@ -1,12 +1,13 @@
+#include "run/command_line.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <tuple>
 #include <vector>
 
-#include "run/command_line.hpp"
-#include "run/version.hpp"
 #include "registry/registry.hpp"
+#include "run/version.hpp"
 
 namespace {
 
@@ -50,7 +51,8 @@ TEST(LerLinhaComando, KeepsWhyTheQuestDbPortCannotBeUsedForTheRunToRefuse) {
 }
 
 TEST(LerLinhaComando, DebugModeIsOnOnlyForTheExactWord) {
-  const std::pair<const char*, bool> casos[] = {{"debug", true}, {"Debug", false}, {"debug ", false}, {"", false}, {"DEBUG", false}};
+  const std::pair<const char*, bool> casos[] = {
+      {"debug", true}, {"Debug", false}, {"debug ", false}, {"", false}, {"DEBUG", false}};
   for (const auto& [ultimo, ligado] : casos) {
     auto argv = argumentos({"c", "m", "", "", "", "", "", "", "", "", ultimo});
     EXPECT_EQ(run::lerLinhaComando(11, argv.data())->configuracao->modoDebug, ligado) << '"' << ultimo << '"';

@@ -14,8 +14,8 @@ TEST(LerTextoConfiguracao, TakesTheNineValuesLiterallyAndTheOptionalOnes) {
   const auto arquivo = run::lerTextoConfiguracao(
       "# comentário\n\n   \t# recuado\n" + NOVE + "no_proxy=\nCOLLECTOR_ACCOUNT_LOGIN=c\nCOLLECTOR_ACCOUNT_PASSWORD=d",
       "/c");
-  EXPECT_EQ(arquivo.argumentos, (std::vector<std::string>{"Admin", " s3nha '$x' \\n #", "u", "p", "q", "9000",
-                                                           "admin", "a=b", "normal"}));
+  EXPECT_EQ(arquivo.argumentos,
+            (std::vector<std::string>{"Admin", " s3nha '$x' \\n #", "u", "p", "q", "9000", "admin", "a=b", "normal"}));
   ASSERT_TRUE(arquivo.conta);
   EXPECT_EQ(std::tie(arquivo.conta->login, arquivo.conta->senha), std::tie("c", "d"));
   EXPECT_EQ(arquivo.ambiente, (std::vector<std::pair<std::string, std::string>>{{"no_proxy", ""}}));

@@ -43,21 +43,42 @@ TEST(LinhaProtocolo, EscapesNamesAndValuesAndWritesTypedFields) {
   };
   const TimestampNanos at{1733650000123456789};
   const Caso casos[] = {
-      {"a whole row", "pppoeClientes", {{"nome", "Alfa Net"}, {"parceiro", "Sul"}},
-       {{"numero", std::int64_t{12}}, {"status", std::int64_t{1}}, {"pppoe", std::int64_t{345}},
-        {"timestamp", TimestampMicros{1733650000000000}}, {"timestampDummy", TimestampMicros{946684800000000}}},
+      {"a whole row",
+       "pppoeClientes",
+       {{"nome", "Alfa Net"}, {"parceiro", "Sul"}},
+       {{"numero", std::int64_t{12}},
+        {"status", std::int64_t{1}},
+        {"pppoe", std::int64_t{345}},
+        {"timestamp", TimestampMicros{1733650000000000}},
+        {"timestampDummy", TimestampMicros{946684800000000}}},
        "pppoeClientes,nome=Alfa\\ Net,parceiro=Sul numero=12i,status=1i,pppoe=345i,timestamp=1733650000000000t,"
        "timestampDummy=946684800000000t 1733650000123456789\n"},
-      {"null left out", "t", {{"s", "v"}}, {{"a", std::int64_t{1}}, {"pppoe", std::monostate{}}, {"b", std::int64_t{2}}},
+      {"null left out",
+       "t",
+       {{"s", "v"}},
+       {{"a", std::int64_t{1}}, {"pppoe", std::monostate{}}, {"b", std::int64_t{2}}},
        "t,s=v a=1i,b=2i 1733650000123456789\n"},
-      {"extreme integers", "t", {},
-       {{"max", std::int64_t{9223372036854775807}}, {"min", std::int64_t{-9223372036854775807 - 1}}, {"zero", std::int64_t{0}}},
+      {"extreme integers",
+       "t",
+       {},
+       {{"max", std::int64_t{9223372036854775807}},
+        {"min", std::int64_t{-9223372036854775807 - 1}},
+        {"zero", std::int64_t{0}}},
        "t max=9223372036854775807i,min=-9223372036854775808i,zero=0i 1733650000123456789\n"},
-      {"specials in symbol values", "t", {{"s", "a b,c=d\\e\nf\rg"}}, {{"x", std::int64_t{0}}},
+      {"specials in symbol values",
+       "t",
+       {{"s", "a b,c=d\\e\nf\rg"}},
+       {{"x", std::int64_t{0}}},
        "t,s=a\\ b\\,c\\=d\\\\e\\\nf\\\rg x=0i 1733650000123456789\n"},
-      {"specials in names", "tab la,x=y\\", {{"sím bolo", "v"}}, {{"col,u=na", std::int64_t{1}}},
+      {"specials in names",
+       "tab la,x=y\\",
+       {{"sím bolo", "v"}},
+       {{"col,u=na", std::int64_t{1}}},
        "tab\\ la\\,x\\=y\\\\,s\xc3\xadm\\ bolo=v col\\,u\\=na=1i 1733650000123456789\n"},
-      {"quotes, tab and UTF-8 as is", "t", {{"nome", "Provedor \"Ação\" 'X'\t😀"}}, {{"n", std::int64_t{1}}},
+      {"quotes, tab and UTF-8 as is",
+       "t",
+       {{"nome", "Provedor \"Ação\" 'X'\t😀"}},
+       {{"n", std::int64_t{1}}},
        "t,nome=Provedor\\ \"Ação\"\\ 'X'\t😀 n=1i 1733650000123456789\n"},
   };
   for (const auto& caso : casos) {
@@ -69,7 +90,9 @@ TEST(LinhaProtocolo, RefusesRowsTheServerCouldNotRead) {
   const TimestampNanos at{1};
   const store::Colunas uma{{"n", std::int64_t{1}}};
   EXPECT_EQ(mensagemDe([&] { store::linhaProtocolo("", {}, uma, at); }), "nome de tabela vazio");
-  EXPECT_EQ(mensagemDe([&] { store::linhaProtocolo("t", {{"s", "v"}}, {{"p", std::monostate{}}}, at); }),
+  EXPECT_EQ(mensagemDe([&] {
+              store::linhaProtocolo("t", {{"s", "v"}}, {{"p", std::monostate{}}}, at);
+            }),
             "linha da tabela 't' sem nenhuma coluna");
 }
 
@@ -90,7 +113,9 @@ struct RelogioDePausas {
 
 class SenderFlush : public testing::Test {
  protected:
-  store::Sender novo() { return store::Sender(http, DESTINO, [] { return std::int64_t{1000}; }); }
+  store::Sender novo() {
+    return store::Sender(http, DESTINO, [] { return std::int64_t{1000}; });
+  }
   void umaLinha(store::Sender& sender, const char* valor) {
     sender.row("t", {{"s", valor}}, {{"n", std::int64_t{1}}}, TimestampNanos{5});
   }
@@ -186,13 +211,16 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
   const Caso casos[] = {
       {"503 then 204", {testing_support::response(503, "busy"), testing_support::response(204, "")}, ""},
       {"reset then 204", {semRede, testing_support::response(204, "")}, ""},
-      {"400 is final", {testing_support::response(400, R"({"message":"bad"})")},
+      {"400 is final",
+       {testing_support::response(400, R"({"message":"bad"})")},
        "o QuestDB recusou as linhas (HTTP 400): bad"},
       {"404 is final", {testing_support::response(404, "")}, "o QuestDB recusou as linhas (HTTP 404)"},
-      {"an untrusted certificate is final", {semConfianca},
+      {"an untrusted certificate is final",
+       {semConfianca},
        "falha ao enviar as linhas para https://127.0.0.5:19443/write: SSL certificate problem: unable to get local "
        "issuer certificate"},
-      {"a redirect is final", {net::HttpResponse{302, "", "https://127.0.0.5:19443/moved"}},
+      {"a redirect is final",
+       {net::HttpResponse{302, "", "https://127.0.0.5:19443/moved"}},
        "o QuestDB respondeu com um redirecionamento (HTTP 302 para https://127.0.0.5:19443/moved): as linhas não "
        "foram gravadas"},
   };
@@ -229,7 +257,8 @@ TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
     RelogioDePausas relogio;
     auto sender = store::Sender(fake, DESTINO, store::nanosSistema, relogio.espera(reenvio));
     umaLinha(sender, "a");
-    EXPECT_EQ(mensagemDe([&] { sender.flush(); }), "o QuestDB recusou as linhas (HTTP 503): still busy") << reenvio.count();
+    EXPECT_EQ(mensagemDe([&] { sender.flush(); }), "o QuestDB recusou as linhas (HTTP 503): still busy")
+        << reenvio.count();
     EXPECT_EQ(relogio.pausas, esperadas) << reenvio.count();
     EXPECT_TRUE(fake.scriptDone()) << reenvio.count();
   }

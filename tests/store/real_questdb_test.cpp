@@ -13,8 +13,8 @@
 namespace {
 
 using namespace std::chrono;
-using records::RegistroDescoberta;
 using net::Json;
+using records::RegistroDescoberta;
 using store::Instante;
 using testing_support::ConsoleCapture;
 
@@ -34,7 +34,8 @@ Instante local(int hora, int minuto) {
 }
 
 Json linha(const RegistroDescoberta& r, const char* timestamp) {
-  return Json::array({r.cliente, r.parceiro, r.numero, r.status, r.pppoe ? Json(*r.pppoe) : Json(nullptr), timestamp, DUMMY});
+  return Json::array(
+      {r.cliente, r.parceiro, r.numero, r.status, r.pppoe ? Json(*r.pppoe) : Json(nullptr), timestamp, DUMMY});
 }
 
 struct Saida {
@@ -96,9 +97,10 @@ class QuestDbReal : public testing::Test {
     return lidas;
   }
 
-  const store::DestinoQuestDb questDb{environmentOr("COLETOR_QUESTDB_HOST"),
-                                      std::stoi(environmentOr("COLETOR_QUESTDB_PORT", "19443")),
-                                      {environmentOr("COLETOR_QUESTDB_USER", "admin"), environmentOr("COLETOR_QUESTDB_PASS", "quest")}};
+  const store::DestinoQuestDb questDb{
+      environmentOr("COLETOR_QUESTDB_HOST"),
+      std::stoi(environmentOr("COLETOR_QUESTDB_PORT", "19443")),
+      {environmentOr("COLETOR_QUESTDB_USER", "admin"), environmentOr("COLETOR_QUESTDB_PASS", "quest")}};
   net::CurlClient http{environmentOr("COLETOR_QUESTDB_CA")};
   store_support::TimeZone zone{store_support::BRASILIA};
 };
@@ -133,8 +135,9 @@ TEST_F(QuestDbReal, TableWithFewerColumnsIsDroppedAndRecreated) {
 TEST_F(QuestDbReal, RowsReadBackHoldTheValuesSentWithNullPppoeAsNull) {
   const Saida saida = executar({GAMA, ALFA, BETA}, local(12, 3));
   EXPECT_TRUE(saida.armazenou) << saida.err;
-  const Json esperadas = Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(BETA, "2024-03-10T15:03:00.000000Z"),
-                                      linha(GAMA, "2024-03-10T15:03:00.000000Z")});
+  const Json esperadas =
+      Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(BETA, "2024-03-10T15:03:00.000000Z"),
+                   linha(GAMA, "2024-03-10T15:03:00.000000Z")});
   EXPECT_EQ(esperarLinhas(esperadas), esperadas);
 }
 
@@ -165,8 +168,9 @@ TEST_F(QuestDbReal, TwoRunsLeaveOneRowPerCustomerWithTheSecondRunsValues) {
   gama2.pppoe = 77;
   const Saida segunda = executar({beta2, alfa2, gama2}, local(12, 8));
   EXPECT_TRUE(segunda.armazenou) << segunda.err;
-  const Json esperadas = Json::array({linha(alfa2, "2024-03-10T15:08:00.000000Z"), linha(beta2, "2024-03-10T15:08:00.000000Z"),
-                                      linha(gama2, "2024-03-10T15:08:00.000000Z")});
+  const Json esperadas =
+      Json::array({linha(alfa2, "2024-03-10T15:08:00.000000Z"), linha(beta2, "2024-03-10T15:08:00.000000Z"),
+                   linha(gama2, "2024-03-10T15:08:00.000000Z")});
   EXPECT_EQ(esperarLinhas(esperadas), esperadas);
 }
 
@@ -182,8 +186,9 @@ TEST_F(QuestDbReal, ABatchThatLandsTwiceIsStoredOnce) {
   } emDobro(http);
   const Saida saida = executar({ALFA, GAMA, BETA}, local(12, 3), &emDobro);
   EXPECT_TRUE(saida.armazenou) << saida.err;
-  const Json esperadas = Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(BETA, "2024-03-10T15:03:00.000000Z"),
-                                      linha(GAMA, "2024-03-10T15:03:00.000000Z")});
+  const Json esperadas =
+      Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(BETA, "2024-03-10T15:03:00.000000Z"),
+                   linha(GAMA, "2024-03-10T15:03:00.000000Z")});
   EXPECT_EQ(esperarLinhas(esperadas), esperadas);
   std::this_thread::sleep_for(500ms);  // a second copy would show up by now
   EXPECT_EQ(sql("SELECT count() FROM pppoeClientes").value("dataset", Json()), Json::parse("[[3]]"));
@@ -205,24 +210,29 @@ TEST_F(QuestDbReal, RowsTheServerRefusesGiveTheErroLineWithItsMessage) {
   grande.numero = 40000;  // beyond SHORT
   const Saida saida = executar({GAMA, grande});
   EXPECT_FALSE(saida.armazenou);
-  EXPECT_EQ(saida.err,
-            "Erro: o QuestDB recusou as linhas (HTTP 400): failed to parse line protocol:errors encountered on line(s): "
-            "error in line 2: table: pppoeClientes, column: numero; line protocol value: 40000 is out bounds of "
-            "column type: SHORT [linha 2]\n");
+  EXPECT_EQ(
+      saida.err,
+      "Erro: o QuestDB recusou as linhas (HTTP 400): failed to parse line protocol:errors encountered on line(s): "
+      "error in line 2: table: pppoeClientes, column: numero; line protocol value: 40000 is out bounds of "
+      "column type: SHORT [linha 2]\n");
 }
 
 // Each of these alone made QuestDB refuse the whole batch, or store a null for its value.
 TEST_F(QuestDbReal, ABatchWithRecordsTheTableCannotHoldStoresExactlyTheOthers) {
   const auto longMinimo = std::numeric_limits<std::int64_t>::min();
   const records::ResultadoDescoberta foraDaTabela = {
-      {std::string("Nul\0Nome", 8), 1, 20, "P", 1}, {"Nul Parceiro", 1, 21, std::string("P\0", 2), 1},
-      {"Grande", 1, 2147483648, "P", 1},          {"Nulo INT", 1, -2147483648, "P", 1},
-      {"Onze", 1, 99999999999, "P", 1},           {"Nulo LONG", 1, 22, "P", longMinimo},
+      {std::string("Nul\0Nome", 8), 1, 20, "P", 1},
+      {"Nul Parceiro", 1, 21, std::string("P\0", 2), 1},
+      {"Grande", 1, 2147483648, "P", 1},
+      {"Nulo INT", 1, -2147483648, "P", 1},
+      {"Onze", 1, 99999999999, "P", 1},
+      {"Nulo LONG", 1, 22, "P", longMinimo},
       {"Latin1 Jo\xe3o", 1, 23, "P", 1},
   };
   // Right at the edges of what the table holds.
   const records::ResultadoDescoberta cabem = {
-      {"Controles \x01\t\n\r\x1b[0m\x7f \xc2\x9b \\ fim\\", 1, 2147483647, "", std::numeric_limits<std::int64_t>::max()},
+      {"Controles \x01\t\n\r\x1b[0m\x7f \xc2\x9b \\ fim\\", 1, 2147483647, "",
+       std::numeric_limits<std::int64_t>::max()},
       {std::string(100000, 'x'), 0, -2147483647, "P\\,= ", longMinimo + 1},
   };
   records::ResultadoDescoberta lote = {ALFA};
@@ -233,7 +243,8 @@ TEST_F(QuestDbReal, ABatchWithRecordsTheTableCannotHoldStoresExactlyTheOthers) {
   EXPECT_TRUE(saida.armazenou) << saida.err;
   EXPECT_EQ(std::count(saida.err.begin(), saida.err.end(), '\n'), 7) << saida.err;
   const char* const HORA = "2024-03-10T15:03:00.000000Z";
-  const Json esperadas = Json::array({linha(ALFA, HORA), linha(cabem[0], HORA), linha(GAMA, HORA), linha(cabem[1], HORA)});
+  const Json esperadas =
+      Json::array({linha(ALFA, HORA), linha(cabem[0], HORA), linha(GAMA, HORA), linha(cabem[1], HORA)});
   EXPECT_EQ(esperarLinhas(esperadas), esperadas);
 }
 

@@ -186,10 +186,12 @@ TEST_F(SendQuestDB, CurrentTableGetsOnlyTheColumnQueryThenOneWriteOfAllRowsInOrd
   EXPECT_EQ(escrita().url, "https://10.1.2.3:19443/write");
   const auto linhas = linhasDe(testing_support::wholeBody(escrita()));
   ASSERT_EQ(linhas.size(), 3u);
-  EXPECT_EQ(linhas[0].semHora, linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i",
-                                            MEIO_DIA_E_TRES_US));
-  EXPECT_EQ(linhas[1].semHora, linhaSemHora("nome=Beta\\,\\ Ltda,parceiro=P\\=2", "numero=7i,status=1i", MEIO_DIA_E_TRES_US));
-  EXPECT_EQ(linhas[2].semHora, linhaSemHora("nome=Gama,parceiro=P\\=2", "numero=3i,status=0i,pppoe=0i", MEIO_DIA_E_TRES_US));
+  EXPECT_EQ(linhas[0].semHora, linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul",
+                                            "numero=12i,status=1i,pppoe=345i", MEIO_DIA_E_TRES_US));
+  EXPECT_EQ(linhas[1].semHora,
+            linhaSemHora("nome=Beta\\,\\ Ltda,parceiro=P\\=2", "numero=7i,status=1i", MEIO_DIA_E_TRES_US));
+  EXPECT_EQ(linhas[2].semHora,
+            linhaSemHora("nome=Gama,parceiro=P\\=2", "numero=3i,status=0i,pppoe=0i", MEIO_DIA_E_TRES_US));
   EXPECT_GE(linhas[0].hora, antes);
   EXPECT_LE(linhas[0].hora, linhas[1].hora);
   EXPECT_LE(linhas[1].hora, linhas[2].hora);
@@ -262,7 +264,8 @@ TEST_F(SendQuestDB, ARecordTheTableCannotHoldIsLeftOutAndNamedAndTheOthersAreSto
     EXPECT_EQ(saida.err, "Aviso: " + aviso + "\n");
     EXPECT_EQ(saida.out, "") << aviso;
     EXPECT_EQ((std::tuple{saida.armazenou, saida.gravacao.gravadas, saida.gravacao.deixadasDeFora}),
-              (std::tuple{true, 2u, 1u})) << aviso;
+              (std::tuple{true, 2u, 1u}))
+        << aviso;
     const auto linhas = linhasDe(testing_support::wholeBody(escrita()));
     ASSERT_EQ(linhas.size(), 2u) << aviso;
     EXPECT_TRUE(linhas[0].semHora.starts_with("pppoeClientes,nome=Alfa\\ Net,")) << aviso;
@@ -319,8 +322,9 @@ TEST_F(SendQuestDB, JudgesTheWindowLocallyButWritesTheTrueInstant) {
   executar({ALFA}, local(0, 2));
   EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, ESCRITA}));
   // 00:02 three hours behind UTC is 03:02 UTC.
-  EXPECT_EQ(linhasDe(testing_support::wholeBody(escrita())).at(0).semHora,
-            linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i", 1710039720000000));
+  EXPECT_EQ(
+      linhasDe(testing_support::wholeBody(escrita())).at(0).semHora,
+      linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i", 1710039720000000));
 }
 
 // ---- table outdated ----
@@ -335,7 +339,10 @@ TEST_F(SendQuestDB, OutdatedTableIsDroppedAndRecreatedAfterTheYellowWarning) {
     Pedidos esperados;
   };
   const Caso casos[] = {
-      {"drop and creation answered", {response(200, DDL_OK), response(200, DDL_OK)}, AVISO, {COLUNAS, DESCARTAR, CRIAR, ESCRITA}},
+      {"drop and creation answered",
+       {response(200, DDL_OK), response(200, DDL_OK)},
+       AVISO,
+       {COLUNAS, DESCARTAR, CRIAR, ESCRITA}},
       {"drop not JSON: created once more",
        {response(200, NAO_JSON), response(200, DDL_OK)},
        AVISO + CRIACAO_OK,
@@ -365,8 +372,9 @@ TEST_F(SendQuestDB, OutdatedTableIsDroppedAndRecreatedAfterTheYellowWarning) {
 // ---- table missing, or no usable count ----
 
 TEST_F(SendQuestDB, MissingTableOrUnusableCountIsCreatedWithoutADrop) {
-  const char* respostas[] = {AUSENTE,         "{}",          "[]",          R"("count")",       "null",
-                             R"({"count":"7"})", R"({"count":null})", R"({"count":true})", R"({"count":[7]})"};
+  const char* respostas[] = {
+      AUSENTE,           "{}", "[]", R"("count")", "null", R"({"count":"7"})", R"({"count":null})", R"({"count":true})",
+      R"({"count":[7]})"};
   for (const char* resposta : respostas) {
     fake.emplace();
     fake->respond(400, resposta).respond(200, DDL_OK).respond(204, "");
@@ -414,7 +422,8 @@ TEST_F(SendQuestDB, UnreachableServerAtMidnightPrintsEachFailureAndReportsTheIng
   fake->fail(recusado).fail(recusado).fail(recusado).fail(recusadoTls);
   const Saida saida = executar({ALFA}, local(0, 2));
   EXPECT_FALSE(saida.armazenou);
-  EXPECT_EQ(saida.out, "Error: " + recusado + "\nError: " + recusado + "\nError: " + recusado + "\nCriacao Tabela: None\n");
+  EXPECT_EQ(saida.out,
+            "Error: " + recusado + "\nError: " + recusado + "\nError: " + recusado + "\nCriacao Tabela: None\n");
   EXPECT_EQ(saida.err, "Erro: falha ao enviar as linhas para https://10.1.2.3:19443/write: " + recusadoTls + "\n");
   EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, CRIAR, ESCRITA}));
 }

@@ -66,13 +66,14 @@ TEST(ObterValorSessaoPPPoE, ConvertsTheFirstItemsLastValue) {
 }
 
 TEST(ObterValorSessaoPPPoE, FailsOnLastValuesThatAreNoInteger) {
-  const char* recusados[] = {
-      R"("12.5")", R"("doze")", R"("0x1F")", R"("1e3")", R"("7a")", R"("+")", R"("-")", R"("+-1")", R"("1 2")",
-      R"("   ")", R"("9223372036854775808")", R"("-9223372036854775809")", R"("١٢")", "9223372036854775808",
-      "18446744073709551615", "9.3e18", "-9.3e18", "true", "[1]", R"({"v":1})", R"("\u00a07")",
-      // numerals past INT64_MIN reach us as the double -2^63
-      "-9223372036854775809", "-9223372036854776832", "-9223372036854775808.0"};
-  for (const char* lastvalue : recusados) EXPECT_THROW(countFrom(items(lastvalue)), zabbix::NumeralInvalido) << lastvalue;
+  const char* recusados[] = {R"("12.5")", R"("doze")", R"("0x1F")", R"("1e3")", R"("7a")", R"("+")", R"("-")",
+                             R"("+-1")", R"("1 2")", R"("   ")", R"("9223372036854775808")",
+                             R"("-9223372036854775809")", R"("١٢")", "9223372036854775808", "18446744073709551615",
+                             "9.3e18", "-9.3e18", "true", "[1]", R"({"v":1})", R"("\u00a07")",
+                             // numerals past INT64_MIN reach us as the double -2^63
+                             "-9223372036854775809", "-9223372036854776832", "-9223372036854775808.0"};
+  for (const char* lastvalue : recusados)
+    EXPECT_THROW(countFrom(items(lastvalue)), zabbix::NumeralInvalido) << lastvalue;
 }
 
 TEST(ObterValorSessaoPPPoE, ReadsTheResultShapes) {
@@ -92,8 +93,15 @@ TEST(ObterValorSessaoPPPoE, ReadsTheResultShapes) {
     EXPECT_EQ(outputOf([&] { contagem = countFrom(corpo); }), "") << corpo;
     EXPECT_EQ(contagem, esperado) << corpo;
   }
-  const char* estranhos[] = {"[]", "null", R"("result")", R"({"result":true})", R"({"result":"x"})", R"({"result":{"a":1}})",
-                             R"({"result":[1]})", R"({"result":[["57"]]})", R"({"result":[null,{"lastvalue":"5"}]})"};
+  const char* estranhos[] = {"[]",
+                             "null",
+                             R"("result")",
+                             R"({"result":true})",
+                             R"({"result":"x"})",
+                             R"({"result":{"a":1}})",
+                             R"({"result":[1]})",
+                             R"({"result":[["57"]]})",
+                             R"({"result":[null,{"lastvalue":"5"}]})"};
   for (const char* corpo : estranhos) EXPECT_THROW(countFrom(corpo), zabbix::RespostaInesperada) << corpo;
 }
 
@@ -113,7 +121,8 @@ TEST(ObterValorSessaoPPPoE, TurnsRequestFailuresIntoNoValueWithADebugLine) {
     FakeHttp http;
     http.respond(caso.resposta);
     Count contagem = 1;
-    const std::string saida = outputOf([&] { contagem = zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, caso.debug); });
+    const std::string saida =
+        outputOf([&] { contagem = zabbix::obterValorSessaoPPPoE(http, URL, {"tok"}, caso.debug); });
     EXPECT_EQ(contagem, std::nullopt);
     // The parser's own wording follows the prefix; the line is still one whole line.
     EXPECT_TRUE(saida.starts_with(caso.linha)) << saida;

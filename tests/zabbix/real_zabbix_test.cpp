@@ -19,8 +19,8 @@
 namespace {
 
 using records::RegistroDescoberta;
-using zabbix_support::workerFor;
 using zabbix_support::outputOf;
+using zabbix_support::workerFor;
 
 std::string environmentOr(const char* nome, const char* padrao = "") {
   const char* valor = std::getenv(nome);
@@ -51,7 +51,8 @@ constexpr const char* ITEM_GET_AUTH =
     R"("host": "Zabbix server", "search": {"key_": "grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]"}}, )"
     R"("auth": "{token}", "id": 1})";
 constexpr const char* LOGOUT = R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1})";
-constexpr const char* LOGOUT_AUTH = R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "{token}"})";
+constexpr const char* LOGOUT_AUTH =
+    R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "{token}"})";
 
 constexpr const char* TOKEN = R"({"jsonrpc":"2.0","result":"{token}","id":1})";
 constexpr const char* ITENS = R"({"jsonrpc":"2.0","result":{itens},"id":1})";
@@ -70,12 +71,20 @@ struct RealFrontEnd {
 };
 
 const RealFrontEnd FRENTES[] = {
-    {"Zabbix60", "COLETOR_ZABBIX_URL", "COLETOR_ZABBIX_VALUE",
-     {{LOGIN_CLASSICO, JSON_RPC, false, TOKEN}, {ITEM_GET_AUTH, JSON_RPC, false, ITENS}, {LOGOUT_AUTH, JSON, false, SAIU}},
+    {"Zabbix60",
+     "COLETOR_ZABBIX_URL",
+     "COLETOR_ZABBIX_VALUE",
+     {{LOGIN_CLASSICO, JSON_RPC, false, TOKEN},
+      {ITEM_GET_AUTH, JSON_RPC, false, ITENS},
+      {LOGOUT_AUTH, JSON, false, SAIU}},
      {{LOGIN_CLASSICO, JSON_RPC, false, SENHA_ERRADA}}},
-    {"Zabbix70", "COLETOR_ZABBIX7_URL", "COLETOR_ZABBIX7_VALUE",
-     {{LOGIN_CLASSICO, JSON_RPC, false, RECUSA_USER}, {LOGIN_NOVO, JSON_RPC, false, TOKEN},
-      {ITEM_GET, JSON_RPC, true, ITENS}, {LOGOUT, JSON, true, SAIU}},
+    {"Zabbix70",
+     "COLETOR_ZABBIX7_URL",
+     "COLETOR_ZABBIX7_VALUE",
+     {{LOGIN_CLASSICO, JSON_RPC, false, RECUSA_USER},
+      {LOGIN_NOVO, JSON_RPC, false, TOKEN},
+      {ITEM_GET, JSON_RPC, true, ITENS},
+      {LOGOUT, JSON, true, SAIU}},
      {{LOGIN_CLASSICO, JSON_RPC, false, RECUSA_USER}, {LOGIN_NOVO, JSON_RPC, false, SENHA_ERRADA}}},
 };
 
@@ -130,9 +139,9 @@ class RealZabbix : public testing::TestWithParam<RealFrontEnd> {
   void check(const Recorder& http, const std::vector<Exchange>& esperadas, const std::string& senhaUsada) const {
     ASSERT_EQ(http.pedidos.size(), esperadas.size());
     const std::string token = firstMatch(http.respostas, std::regex(R"re("result":"([0-9a-f]{32})")re"));
-    const std::string itens = valor() == "none" ? "[]"
-                                                : R"j([{"itemid":"{itemid}","name":"PPPoE total (test)","lastvalue":")j" +
-                                                      valor() + "\"}]";
+    const std::string itens =
+        valor() == "none" ? "[]"
+                          : R"j([{"itemid":"{itemid}","name":"PPPoE total (test)","lastvalue":")j" + valor() + "\"}]";
     const std::vector<std::pair<std::string, std::string>> valores{
         {"{itens}", itens},
         {"{itemid}", firstMatch(http.respostas, std::regex(R"re("itemid":"([0-9]+)")re"))},

@@ -18,9 +18,12 @@ TEST(ObterTokenZabbix, SendsTheLoginEnvelopeWithItsTimeOut) {
     const char* senha;
     const char* corpo;
   } casos[] = {
-      {"Admin", "zabbix", R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "Admin", "password": "zabbix"}, "id": 1, "auth": null})"},
-      {"coletor", "sénha\"\\😀", R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "coletor", "password": "s\u00e9nha\"\\\ud83d\ude00"}, "id": 1, "auth": null})"},
-      {"", "", R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "", "password": ""}, "id": 1, "auth": null})"},
+      {"Admin", "zabbix",
+       R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "Admin", "password": "zabbix"}, "id": 1, "auth": null})"},
+      {"coletor", "sénha\"\\😀",
+       R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "coletor", "password": "s\u00e9nha\"\\\ud83d\ude00"}, "id": 1, "auth": null})"},
+      {"", "",
+       R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "", "password": ""}, "id": 1, "auth": null})"},
   };
   for (const auto& caso : casos) {
     FakeHttp http;
@@ -44,7 +47,8 @@ TEST(ObterTokenZabbix, TakesResultAsTheTokenAndAnythingElseAsNoTokenSilently) {
     const char* corpo;
     Json token;
   } casos[] = {
-      {200, R"({"jsonrpc":"2.0","result":"0424bd59b807674191e7d77572075f33","id":1})", "0424bd59b807674191e7d77572075f33"},
+      {200, R"({"jsonrpc":"2.0","result":"0424bd59b807674191e7d77572075f33","id":1})",
+       "0424bd59b807674191e7d77572075f33"},
       {500, R"({"result":"mesmo com 500"})", "mesmo com 500"},
       {200, R"({"result":""})", ""},
       {200, R"({"result":42})", 42},
@@ -103,7 +107,8 @@ TEST(UserLogout, ConfirmsOnlyStatus200WithResultTrue) {
       {200, R"({"result":"true"})", false},
       {200, R"({"result":null})", false},
       {200, R"({"result":{"ok":true}})", false},
-      {200, R"({"jsonrpc":"2.0","error":{"code":-32602,"message":"Invalid params.","data":"Not authorized."},"id":1})", false},
+      {200, R"({"jsonrpc":"2.0","error":{"code":-32602,"message":"Invalid params.","data":"Not authorized."},"id":1})",
+       false},
       {201, LOGOUT_OK, false},
       {401, "Unauthorized", false},
       {404, "<html>\r\n<h1>404 Not Found</h1>\r\n</html>", false},
@@ -116,7 +121,8 @@ TEST(UserLogout, ConfirmsOnlyStatus200WithResultTrue) {
     bool confirmado = !caso.confirmado;
     const std::string saida = outputOf([&] { confirmado = zabbix::userLogout(http, URL, {"tok"}); });
     EXPECT_EQ(confirmado, caso.confirmado) << caso.corpo;
-    EXPECT_EQ(saida, caso.confirmado ? "" : "Não foi possível fazer logout em " + std::string(URL) + ": " + caso.corpo + "\n")
+    EXPECT_EQ(saida,
+              caso.confirmado ? "" : "Não foi possível fazer logout em " + std::string(URL) + ": " + caso.corpo + "\n")
         << caso.corpo;
   }
 }

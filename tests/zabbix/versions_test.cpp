@@ -1,7 +1,6 @@
 // Front ends from 5.0 to 7.4: each fake answers the way its version does.
 #include <gtest/gtest.h>
 
-
 #include "tests/support/fake_http.hpp"
 #include "tests/zabbix/zabbix_support.hpp"
 #include "zabbix/session.hpp"
@@ -9,8 +8,8 @@
 
 namespace {
 
-using records::RegistroDescoberta;
 using net::Json;
+using records::RegistroDescoberta;
 using testing_support::FakeHttp;
 using namespace zabbix_support;
 
@@ -22,8 +21,8 @@ class FakeFrontEnd final : public net::HttpClient {
 
   net::HttpResponse perform(const net::HttpRequest& pedido) override {
     pedidos.push_back(pedido);
-    if (pedido.headers.empty() || (pedido.headers[0].second != "application/json-rpc" &&
-                                   pedido.headers[0].second != "application/json")) {
+    if (pedido.headers.empty() ||
+        (pedido.headers[0].second != "application/json-rpc" && pedido.headers[0].second != "application/json")) {
       return {412, "", {}};
     }
     return {200, net::compactJson(responder(Json::parse(*pedido.body), pedido.headers)), {}};
@@ -38,7 +37,8 @@ class FakeFrontEnd final : public net::HttpClient {
   }
   static Json resultado(Json valor) { return {{"jsonrpc", "2.0"}, {"result", std::move(valor)}, {"id", 1}}; }
   static Json inesperado(const char* parametro) {
-    return erro(-32602, "Invalid params.", std::string(R"(Invalid parameter "/": unexpected parameter ")") + parametro + "\".");
+    return erro(-32602, "Invalid params.",
+                std::string(R"(Invalid parameter "/": unexpected parameter ")") + parametro + "\".");
   }
 
   Json responder(const Json& corpo, const net::Headers& headers) {
@@ -48,7 +48,8 @@ class FakeFrontEnd final : public net::HttpClient {
     const std::string metodo = corpo["method"];
     if (metodo == "user.login") return login(corpo["params"]);
     if (!autorizado(corpo, headers)) return erro(-32602, "Invalid params.", "Not authorized.");
-    if (metodo == "item.get") return resultado(Json::array({{{"itemid", "1"}, {"name", "PPPoE"}, {"lastvalue", std::to_string(contagem_)}}}));
+    if (metodo == "item.get")
+      return resultado(Json::array({{{"itemid", "1"}, {"name", "PPPoE"}, {"lastvalue", std::to_string(contagem_)}}}));
     return resultado(true);
   }
 
@@ -86,7 +87,10 @@ TEST(VersoesZabbix, EveryVersionYieldsAStatusOneRecordWithItsCount) {
   for (int versao : VERSOES) {
     FakeFrontEnd frontEnd(versao, 1000 + versao);
     RegistroDescoberta registro;
-    EXPECT_EQ(outputOf([&] { registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"}); }), "")
+    EXPECT_EQ(outputOf([&] {
+                registro = processarCliente(frontEnd, {"zbx.example", "C", "1", "P"});
+              }),
+              "")
         << versionName(versao);
     EXPECT_EQ(registro, (RegistroDescoberta{"C", 1, 1, "P", 1000 + versao})) << versionName(versao);
     EXPECT_EQ(frontEnd.pedidos.size(), versao < 64 ? 3u : 4u) << versionName(versao);
@@ -112,7 +116,8 @@ TEST(VersoesZabbix, OlderFrontEndsGetExactlyTheClassicRequests) {
       EXPECT_EQ(visto.connectTimeout, esperado.connectTimeout) << versionName(versao);
     }
     EXPECT_EQ(frontEnd.pedidos[2].body,
-              R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "tok)" + std::to_string(versao) + "\"}");
+              R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "tok)" +
+                  std::to_string(versao) + "\"}");
   }
 }
 
@@ -124,13 +129,16 @@ TEST(VersoesZabbix, TheNewerFormNeverCarriesAuthAndSendsTheBearerHeader) {
     ASSERT_EQ(frontEnd.pedidos.size(), 4u);
     const std::string bearer = "Bearer tok" + std::to_string(versao);
     const auto& login = frontEnd.pedidos[1];
-    EXPECT_EQ(login.body, R"({"jsonrpc": "2.0", "method": "user.login", "params": {"username": "coletor", "password": "s3nh@"}, "id": 1})");
+    EXPECT_EQ(
+        login.body,
+        R"({"jsonrpc": "2.0", "method": "user.login", "params": {"username": "coletor", "password": "s3nh@"}, "id": 1})");
     EXPECT_EQ(login.headers, (net::Headers{{"Content-Type", "application/json-rpc"}}));
     EXPECT_EQ(login.idleTimeout, std::chrono::milliseconds(5000));
     const auto& itemGet = frontEnd.pedidos[2];
-    EXPECT_EQ(itemGet.body,
-              R"({"jsonrpc": "2.0", "method": "item.get", "params": {"output": ["itemid", "name", "lastvalue"], )"
-              R"("host": "Zabbix server", "search": {"key_": "grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]"}}, "id": 1})");
+    EXPECT_EQ(
+        itemGet.body,
+        R"({"jsonrpc": "2.0", "method": "item.get", "params": {"output": ["itemid", "name", "lastvalue"], )"
+        R"("host": "Zabbix server", "search": {"key_": "grpsum[\"CONCENTRADORES\",\"pppoeTotal\",last]"}}, "id": 1})");
     EXPECT_EQ(itemGet.headers, (net::Headers{{"Content-Type", "application/json-rpc"}, {"Authorization", bearer}}));
     EXPECT_EQ(itemGet.idleTimeout, std::chrono::milliseconds(30000));
     const auto& logout = frontEnd.pedidos[3];
@@ -159,14 +167,17 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
     const char* primeira;
     std::size_t pedidos;
   } casos[] = {
-      {R"({"jsonrpc":"2.0","error":{"code":-32602,"message":"Invalid params.","data":"Invalid parameter \"/\": unexpected parameter \"user\"."},"id":1})", 2},
-      {R"({"jsonrpc":"2.0","error":{"code":-32600,"message":"Invalid request.","data":"Invalid parameter \"/\": unexpected parameter \"auth\"."},"id":1})", 2},
+      {R"({"jsonrpc":"2.0","error":{"code":-32602,"message":"Invalid params.","data":"Invalid parameter \"/\": unexpected parameter \"user\"."},"id":1})",
+       2},
+      {R"({"jsonrpc":"2.0","error":{"code":-32600,"message":"Invalid request.","data":"Invalid parameter \"/\": unexpected parameter \"auth\"."},"id":1})",
+       2},
       {R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"username\"."}})", 1},
       {R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"user\""}})", 1},
       {R"({"error":{"message":"Invalid parameter \"/\": unexpected parameter \"user\"."}})", 1},
       {R"({"data":"Invalid parameter \"/\": unexpected parameter \"user\"."})", 1},
       {LOGIN_REFUSED, 1},
-      {R"({"jsonrpc":"2.0","error":{"code":-32500,"message":"Application error.","data":"Incorrect user name or password or account is temporarily blocked."},"id":1})", 1},
+      {R"({"jsonrpc":"2.0","error":{"code":-32500,"message":"Application error.","data":"Incorrect user name or password or account is temporarily blocked."},"id":1})",
+       1},
       {R"({"result":null,"error":{"data":"Invalid parameter \"/\": unexpected parameter \"user\"."}})", 1},
       {"<html>unexpected parameter \"user\"</html>", 1},
   };
@@ -182,7 +193,8 @@ TEST(VersoesZabbix, OnlyTheTwoDocumentedRefusalsEarnASecondLogin) {
 
 TEST(VersoesZabbix, TheSecondLoginIsTheLastWhateverItAnswers) {
   const char* recusa = R"({"error":{"data":"Invalid parameter \"/\": unexpected parameter \"auth\"."}})";
-  for (const std::string& segunda : {std::string(recusa), std::string(LOGIN_REFUSED), std::string("<html>"), std::string(R"({"result":null})")}) {
+  for (const std::string& segunda :
+       {std::string(recusa), std::string(LOGIN_REFUSED), std::string("<html>"), std::string(R"({"result":null})")}) {
     FakeHttp http;
     http.respond(200, recusa).respond(200, segunda).respond(200, loginOk("nunca"));
     EXPECT_FALSE(zabbix::obterTokenZabbix(http, URL, USER, PASSWORD).temToken()) << segunda;

@@ -14,9 +14,9 @@
 
 namespace {
 
+using net::Json;
 using records::ClienteDados;
 using records::RegistroDescoberta;
-using net::Json;
 using testing_support::Failure;
 using testing_support::FakeHttp;
 using testing_support::response;
@@ -56,27 +56,56 @@ struct Path {
 std::vector<Path> paths() {
   const std::string logoutFalhou = "Não foi possível fazer logout em " + URL_ALFA + ": <h1>500</h1>\n";
   return {
-      {"login refused", {response(200, LOGIN_REFUSED)}, {"Provedor Alfa", 0, 42, "ACME", 0},
-       Y + "ACME - 42 - Provedor Alfa: Cliente com problema na conexão." + Z + "\n", ""},
-      {"login unreachable", {Failure{"Failed to connect"}}, {"Provedor Alfa", 0, 42, "ACME", 0},
-       Y + "ACME - 42 - Provedor Alfa: Cliente com problema na conexão." + Z + "\n", ""},
-      {"count read", {response(200, loginOk("t")), response(200, items(R"("57")")), response(200, LOGOUT_OK)},
-       {"Provedor Alfa", 1, 42, "ACME", 57}, "", ""},
-      {"count zero", {response(200, loginOk("t")), response(200, items(R"("0")")), response(200, LOGOUT_OK)},
-       {"Provedor Alfa", 1, 42, "ACME", 0}, "", ""},
-      {"item absent", {response(200, loginOk("t")), response(200, R"({"result":[]})"), response(200, LOGOUT_OK)},
-       {"Provedor Alfa", 1, 42, "ACME", std::nullopt}, "", ""},
-      {"empty token", {response(200, R"({"result":""})"), response(200, items("3")), response(200, LOGOUT_OK)},
-       {"Provedor Alfa", 1, 42, "ACME", 3}, "", ""},
-      {"count request failed", {response(200, loginOk("t")), Failure{"Recv failure"}, response(200, LOGOUT_OK)},
-       {"Provedor Alfa", 1, 42, "ACME", std::nullopt}, "Erro na requisição: Recv failure\n", ""},
-      {"logout unconfirmed", {response(200, loginOk("t")), response(200, items(R"("57")")), response(500, "<h1>500</h1>")},
-       {"Provedor Alfa", 1, 42, "ACME", 57}, logoutFalhou, logoutFalhou},
+      {"login refused",
+       {response(200, LOGIN_REFUSED)},
+       {"Provedor Alfa", 0, 42, "ACME", 0},
+       Y + "ACME - 42 - Provedor Alfa: Cliente com problema na conexão." + Z + "\n",
+       ""},
+      {"login unreachable",
+       {Failure{"Failed to connect"}},
+       {"Provedor Alfa", 0, 42, "ACME", 0},
+       Y + "ACME - 42 - Provedor Alfa: Cliente com problema na conexão." + Z + "\n",
+       ""},
+      {"count read",
+       {response(200, loginOk("t")), response(200, items(R"("57")")), response(200, LOGOUT_OK)},
+       {"Provedor Alfa", 1, 42, "ACME", 57},
+       "",
+       ""},
+      {"count zero",
+       {response(200, loginOk("t")), response(200, items(R"("0")")), response(200, LOGOUT_OK)},
+       {"Provedor Alfa", 1, 42, "ACME", 0},
+       "",
+       ""},
+      {"item absent",
+       {response(200, loginOk("t")), response(200, R"({"result":[]})"), response(200, LOGOUT_OK)},
+       {"Provedor Alfa", 1, 42, "ACME", std::nullopt},
+       "",
+       ""},
+      {"empty token",
+       {response(200, R"({"result":""})"), response(200, items("3")), response(200, LOGOUT_OK)},
+       {"Provedor Alfa", 1, 42, "ACME", 3},
+       "",
+       ""},
+      {"count request failed",
+       {response(200, loginOk("t")), Failure{"Recv failure"}, response(200, LOGOUT_OK)},
+       {"Provedor Alfa", 1, 42, "ACME", std::nullopt},
+       "Erro na requisição: Recv failure\n",
+       ""},
+      {"logout unconfirmed",
+       {response(200, loginOk("t")), response(200, items(R"("57")")), response(500, "<h1>500</h1>")},
+       {"Provedor Alfa", 1, 42, "ACME", 57},
+       logoutFalhou,
+       logoutFalhou},
       {"logout request failed",
        {response(200, loginOk("t")), response(200, items(R"("57")")), Failure{"Connection reset by peer"}},
-       {"Provedor Alfa", 0, 42, "ACME", 0}, R + "Erro ao conectar no Zabbix: Connection reset by peer" + Z + "\n", ""},
-      {"logout not JSON", {response(200, loginOk("t")), response(200, items(R"("57")")), response(200, "<html>")},
-       {"Provedor Alfa", 0, 42, "ACME", 0}, R + "Erro ao conectar no Zabbix: ", ""},
+       {"Provedor Alfa", 0, 42, "ACME", 0},
+       R + "Erro ao conectar no Zabbix: Connection reset by peer" + Z + "\n",
+       ""},
+      {"logout not JSON",
+       {response(200, loginOk("t")), response(200, items(R"("57")")), response(200, "<html>")},
+       {"Provedor Alfa", 0, 42, "ACME", 0},
+       R + "Erro ao conectar no Zabbix: ",
+       ""},
   };
 }
 
@@ -108,10 +137,12 @@ TEST(ProcessarCliente, LogsInWithTheGivenCredentialsAndUsesTheTokenThrough) {
   http.respond(200, loginOk("abc123")).respond(200, items("8")).respond(200, LOGOUT_OK);
   processarCliente(http, {"http://10.1.1.1/zabbix", "Beta", "7", "P"});
   ASSERT_EQ(http.requests().size(), 3u);
-  EXPECT_EQ(http.requests()[0].body,
-            R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "zbx-api", "password": "p\u00e4ssw\u00f6rd"}, "id": 1, "auth": null})");
+  EXPECT_EQ(
+      http.requests()[0].body,
+      R"({"jsonrpc": "2.0", "method": "user.login", "params": {"user": "zbx-api", "password": "p\u00e4ssw\u00f6rd"}, "id": 1, "auth": null})");
   EXPECT_NE(http.requests()[1].body->find(R"("auth": "abc123", "id": 1})"), std::string::npos);
-  EXPECT_EQ(http.requests()[2].body, R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "abc123"})");
+  EXPECT_EQ(http.requests()[2].body,
+            R"({"jsonrpc": "2.0", "method": "user.logout", "params": [], "id": 1, "auth": "abc123"})");
   EXPECT_EQ(http.requests()[0].url, "http://10.1.1.1/zabbix/api_jsonrpc.php");
 }
 
@@ -134,7 +165,10 @@ TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
       } else {
         http.respond(200, LOGIN_REFUSED);
       }
-      EXPECT_THROW(outputOf([&] { processarCliente(http, {"h", "N", numero, "P"}); }), zabbix::NumeralInvalido)
+      EXPECT_THROW(outputOf([&] {
+                     processarCliente(http, {"h", "N", numero, "P"});
+                   }),
+                   zabbix::NumeralInvalido)
           << numero;
       EXPECT_TRUE(http.scriptDone()) << "the requests come before the number is read: " << numero;
     }
@@ -143,8 +177,11 @@ TEST(ProcessarCliente, ReadsNumeroAsAnIntegerNumeralAfterTheRequests) {
 
 TEST(ProcessarCliente, FailsWithoutARequestOnWorkItemsThatAreNotText) {
   const auto processarCliente = workerFor(true);
-  const ClienteDados invalidos[] = {
-      {nullptr, "N", "1", "P"}, {"h", 5, "1", "P"}, {"h", "N", 42, "P"}, {"h", "N", "1", Json::array({"P"})}, {{}, {}, {}, {}}};
+  const ClienteDados invalidos[] = {{nullptr, "N", "1", "P"},
+                                    {"h", 5, "1", "P"},
+                                    {"h", "N", 42, "P"},
+                                    {"h", "N", "1", Json::array({"P"})},
+                                    {{}, {}, {}, {}}};
   for (const auto& item : invalidos) {
     FakeHttp http;
     EXPECT_THROW(outputOf([&] { processarCliente(http, item); }), zabbix::ItemInvalido);
