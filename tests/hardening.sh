@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The hardening checks, after tests/run-all.sh's own: ThreadSanitizer over the unit tests
 # and the fault suite, AddressSanitizer with UndefinedBehaviorSanitizer over the fault
-# suite, one whole run under valgrind's memcheck, and every fuzz target for
-# FUZZ_SECONDS (default 60) each. Needs scripts/setup.sh (clang, valgrind); about
-# 20 minutes on 2 cores. Each sanitized program is built once, in build-faults-<kind>-*.
+# suite, one whole run under valgrind's memcheck, every fuzz target for FUZZ_SECONDS
+# (default 60) each, and the static checks (tests/lint.sh). Needs scripts/setup.sh
+# (clang, clang-tidy, valgrind); about 20 minutes on 2 cores. Each sanitized program is
+# built once, in build-faults-<kind>-*.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -37,7 +38,17 @@ COLETOR_FAULTS_SANITIZER=asan "${pytest[@]}" tests/faults -k "$sanitized"
 step "valgrind memcheck: whole runs"
 COLETOR_MEMCHECK=1 "${pytest[@]}" tests/faults/test_memcheck.py
 
-step "fuzzing, ${FUZZ_SECONDS:-60} s per target"
-bash fuzz/run.sh "${FUZZ_SECONDS:-60}"
+# A fuzz target keeps one core busy; the static checks take the other.
+step "fuzzing, ${FUZZ_SECONDS:-60} s per target, and beside it the static checks"
+lint_log=$(mktemp)
+bash tests/lint.sh --format >"$lint_log" 2>&1 &
+lint=$!
+fuzz_status=0
+bash fuzz/run.sh "${FUZZ_SECONDS:-60}" || fuzz_status=$?
+lint_status=0
+wait "$lint" || lint_status=$?
+cat "$lint_log"
+rm -f "$lint_log"
+((fuzz_status == 0 && lint_status == 0)) || { echo "hardening: fuzzing $fuzz_status, static checks $lint_status" >&2; exit 1; }
 
 step "hardening done"
