@@ -15,7 +15,7 @@ using store::TimestampMicros;
 using store::TimestampNanos;
 using testing_support::FakeHttp;
 
-std::string mensagemDe(const std::function<void()>& passo) {
+std::string messageOf(const std::function<void()>& passo) {
   try {
     passo();
   } catch (const IngressError& e) {
@@ -27,7 +27,7 @@ std::string mensagemDe(const std::function<void()>& passo) {
 // Where the tests' rows go; the user name and password hold what a URL would have to escape.
 const store::DestinoQuestDb DESTINO{"127.0.0.5", 19443, {"ad;min", "qu est"}};
 
-store::Espera semReenvio() {
+store::Espera noRetry() {
   store::Espera espera = store::esperaReal();
   espera.limite = 0ms;
   return espera;
@@ -89,15 +89,15 @@ TEST(LinhaProtocolo, EscapesNamesAndValuesAndWritesTypedFields) {
 TEST(LinhaProtocolo, RefusesRowsTheServerCouldNotRead) {
   const TimestampNanos at{1};
   const store::Colunas uma{{"n", std::int64_t{1}}};
-  EXPECT_EQ(mensagemDe([&] { store::linhaProtocolo("", {}, uma, at); }), "nome de tabela vazio");
-  EXPECT_EQ(mensagemDe([&] {
+  EXPECT_EQ(messageOf([&] { store::linhaProtocolo("", {}, uma, at); }), "nome de tabela vazio");
+  EXPECT_EQ(messageOf([&] {
               store::linhaProtocolo("t", {{"s", "v"}}, {{"p", std::monostate{}}}, at);
             }),
             "linha da tabela 't' sem nenhuma coluna");
 }
 
 // A clock that moves only when the flush pauses, and notes each pause.
-struct RelogioDePausas {
+struct PauseClock {
   std::chrono::steady_clock::time_point agora{};
   std::vector<std::chrono::milliseconds> pausas;
 
@@ -116,7 +116,7 @@ class SenderFlush : public testing::Test {
   store::Sender novo() {
     return store::Sender(http, DESTINO, [] { return std::int64_t{1000}; });
   }
-  void umaLinha(store::Sender& sender, const char* valor) {
+  void oneRow(store::Sender& sender, const char* valor) {
     sender.row("t", {{"s", valor}}, {{"n", std::int64_t{1}}}, TimestampNanos{5});
   }
 
@@ -126,8 +126,8 @@ class SenderFlush : public testing::Test {
 TEST_F(SenderFlush, PostsTheWholeBufferOnceWithCredentialsAndContentType) {
   http.respond(204, "");
   auto sender = novo();
-  umaLinha(sender, "a");
-  umaLinha(sender, "b");
+  oneRow(sender, "a");
+  oneRow(sender, "b");
   sender.flush();
   ASSERT_EQ(http.requests().size(), 1u);
   const auto& pedido = http.requests()[0];
@@ -148,7 +148,7 @@ TEST_F(SenderFlush, KeepsALargeBatchInBlocksOfAtMost64KiB) {
   std::string esperado;
   for (int i = 0; i < 3000; ++i) {
     const std::string valor = "cliente-" + std::to_string(i) + std::string(static_cast<std::size_t>(i % 50), 'x');
-    umaLinha(sender, valor.c_str());
+    oneRow(sender, valor.c_str());
     esperado += "t,s=" + valor + " n=1i 5\n";
   }
   sender.flush();
@@ -164,10 +164,10 @@ TEST_F(SenderFlush, SendsNothingForAnEmptyBufferNorTwiceForTheSameRows) {
   sender.flush();
   EXPECT_TRUE(http.requests().empty());
   http.respond(204, "").respond(204, "");
-  umaLinha(sender, "a");
+  oneRow(sender, "a");
   sender.flush();
   sender.flush();
-  umaLinha(sender, "b");
+  oneRow(sender, "b");
   sender.flush();
   ASSERT_EQ(http.requests().size(), 2u);
   EXPECT_EQ(testing_support::wholeBody(http.requests()[1]), "t,s=b n=1i 5\n");
@@ -191,9 +191,9 @@ TEST_F(SenderFlush, TurnsEveryRefusalIntoAnIngressErrorWithTheServersText) {
   };
   for (const auto& caso : casos) {
     http.respond(caso.status, caso.corpo);
-    auto sender = store::Sender(http, DESTINO, store::nanosSistema, semReenvio());
-    umaLinha(sender, "a");
-    EXPECT_EQ(mensagemDe([&] { sender.flush(); }), caso.mensagem) << caso.status;
+    auto sender = store::Sender(http, DESTINO, store::nanosSistema, noRetry());
+    oneRow(sender, "a");
+    EXPECT_EQ(messageOf([&] { sender.flush(); }), caso.mensagem) << caso.status;
   }
 }
 
@@ -227,10 +227,10 @@ TEST_F(SenderFlush, SendsAgainOnlyWhileTheFailureMayPass) {
   for (const auto& caso : casos) {
     FakeHttp fake;
     for (const auto& passo : caso.roteiro) fake.respond(passo);
-    RelogioDePausas relogio;
+    PauseClock relogio;
     auto sender = store::Sender(fake, DESTINO, store::nanosSistema, relogio.espera());
-    umaLinha(sender, "a");
-    EXPECT_EQ(mensagemDe([&] { sender.flush(); }), *caso.mensagem ? caso.mensagem : "(no IngressError)") << caso.nome;
+    oneRow(sender, "a");
+    EXPECT_EQ(messageOf([&] { sender.flush(); }), *caso.mensagem ? caso.mensagem : "(no IngressError)") << caso.nome;
     EXPECT_TRUE(fake.scriptDone()) << caso.nome;
     for (const auto& pedido : fake.requests()) {
       EXPECT_EQ(testing_support::wholeBody(pedido), "t,s=a n=1i 5\n") << caso.nome;
@@ -254,10 +254,10 @@ TEST_F(SenderFlush, GivesUpWithTheLastErrorOnceTheRetryTimeoutHasPassed) {
     FakeHttp fake;
     for (std::size_t i = 0; i < esperadas.size(); ++i) fake.respond(503, "busy");
     fake.respond(503, "still busy");
-    RelogioDePausas relogio;
+    PauseClock relogio;
     auto sender = store::Sender(fake, DESTINO, store::nanosSistema, relogio.espera(reenvio));
-    umaLinha(sender, "a");
-    EXPECT_EQ(mensagemDe([&] { sender.flush(); }), "o QuestDB recusou as linhas (HTTP 503): still busy")
+    oneRow(sender, "a");
+    EXPECT_EQ(messageOf([&] { sender.flush(); }), "o QuestDB recusou as linhas (HTTP 503): still busy")
         << reenvio.count();
     EXPECT_EQ(relogio.pausas, esperadas) << reenvio.count();
     EXPECT_TRUE(fake.scriptDone()) << reenvio.count();
@@ -277,16 +277,16 @@ TEST_F(SenderFlush, ClosingAfterAFailureSendsNothingAndRefusesMoreRows) {
   http.respond(400, R"({"message":"no"})");
   {
     auto sender = novo();
-    umaLinha(sender, "a");
+    oneRow(sender, "a");
     EXPECT_THROW(sender.flush(), IngressError);
     sender.close();
     sender.close();
-    EXPECT_EQ(mensagemDe([&] { umaLinha(sender, "b"); }), "o sender já foi fechado");
-    EXPECT_EQ(mensagemDe([&] { sender.flush(); }), "o sender já foi fechado");
+    EXPECT_EQ(messageOf([&] { oneRow(sender, "b"); }), "o sender já foi fechado");
+    EXPECT_EQ(messageOf([&] { sender.flush(); }), "o sender já foi fechado");
   }
   {
     auto naoEnviado = novo();
-    umaLinha(naoEnviado, "c");
+    oneRow(naoEnviado, "c");
   }
   EXPECT_EQ(http.requests().size(), 1u);
 }

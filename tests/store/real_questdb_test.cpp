@@ -38,15 +38,15 @@ Json linha(const RegistroDescoberta& r, const char* timestamp) {
       {r.cliente, r.parceiro, r.numero, r.status, r.pppoe ? Json(*r.pppoe) : Json(nullptr), timestamp, DUMMY});
 }
 
-struct Saida {
+struct Output {
   bool armazenou = false;
   std::string out, err;
 };
 
 // Sends the writes with a wrong password while the SQL statements keep the right one.
-class SenhaErradaNaEscrita final : public net::HttpClient {
+class WrongPasswordOnWrite final : public net::HttpClient {
  public:
-  explicit SenhaErradaNaEscrita(net::HttpClient& real) : real_(real) {}
+  explicit WrongPasswordOnWrite(net::HttpClient& real) : real_(real) {}
   net::HttpResponse perform(const net::HttpRequest& pedido) override {
     if (pedido.method != "POST") return real_.perform(pedido);
     net::HttpRequest alterado = pedido;
@@ -65,10 +65,10 @@ class QuestDbReal : public testing::Test {
     ASSERT_EQ(sql("DROP TABLE IF EXISTS pppoeClientes;"), Json::parse(R"({"ddl":"OK"})"));
   }
 
-  Saida executar(const records::ResultadoDescoberta& registros, Instante quando = local(12, 3),
-                 net::HttpClient* cliente = nullptr) {
+  Output executar(const records::ResultadoDescoberta& registros, Instante quando = local(12, 3),
+                  net::HttpClient* cliente = nullptr) {
     ConsoleCapture console;
-    Saida saida;
+    Output saida;
     std::string excecao;
     try {
       saida.armazenou =
@@ -87,7 +87,7 @@ class QuestDbReal : public testing::Test {
   // The proxy in front must not pool its connections to QuestDB: 9.3.4 answers 204 and
   // drops the rows written on a connection that wrote to the table before it was
   // dropped and created again.
-  Json esperarLinhas(const Json& esperadas) {
+  Json awaitRows(const Json& esperadas) {
     Json lidas;
     for (int tentativa = 0; tentativa < 300; ++tentativa) {
       lidas = sql(LEITURA).value("dataset", Json::array());
@@ -110,53 +110,53 @@ const RegistroDescoberta BETA{"Beta, Ltda \"B\" = Ação\\Sul", 1, 7, "P=2", std
 const RegistroDescoberta GAMA{"Gama", 0, 3, "P=2", 0};
 
 TEST_F(QuestDbReal, MissingTableIsCreatedAndTheCreationLineShowsTheAnswer) {
-  const Saida saida = executar({ALFA});
+  const Output saida = executar({ALFA});
   EXPECT_EQ(saida.out, "Criacao Tabela: {\"ddl\": \"OK\"}\n");
   EXPECT_EQ(saida.err, "");
   EXPECT_TRUE(saida.armazenou);
   EXPECT_EQ(sql("SHOW COLUMNS FROM pppoeClientes").value("count", 0), 7);
   const Json esperadas = Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z")});
-  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+  EXPECT_EQ(awaitRows(esperadas), esperadas);
 }
 
 TEST_F(QuestDbReal, TableWithFewerColumnsIsDroppedAndRecreated) {
   EXPECT_EQ(sql("CREATE TABLE pppoeClientes (nome SYMBOL, numero INT, timestampDummy TIMESTAMP) "
                 "timestamp(timestampDummy) PARTITION BY DAY WAL;"),
             Json::parse(R"({"ddl":"OK"})"));
-  const Saida saida = executar({GAMA});
+  const Output saida = executar({GAMA});
   EXPECT_EQ(saida.out, AVISO);
   EXPECT_EQ(saida.err, "");
   EXPECT_TRUE(saida.armazenou);
   EXPECT_EQ(sql("SHOW COLUMNS FROM pppoeClientes").value("count", 0), 7);
   const Json esperadas = Json::array({linha(GAMA, "2024-03-10T15:03:00.000000Z")});
-  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+  EXPECT_EQ(awaitRows(esperadas), esperadas);
 }
 
 TEST_F(QuestDbReal, RowsReadBackHoldTheValuesSentWithNullPppoeAsNull) {
-  const Saida saida = executar({GAMA, ALFA, BETA}, local(12, 3));
+  const Output saida = executar({GAMA, ALFA, BETA}, local(12, 3));
   EXPECT_TRUE(saida.armazenou) << saida.err;
   const Json esperadas =
       Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(BETA, "2024-03-10T15:03:00.000000Z"),
                    linha(GAMA, "2024-03-10T15:03:00.000000Z")});
-  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+  EXPECT_EQ(awaitRows(esperadas), esperadas);
 }
 
 TEST_F(QuestDbReal, CurrentTableIsLeftAloneOutsideTheWindowAndEmptiedAtLocalMidnight) {
   executar({ALFA}, local(12, 3));
   const Json primeira = Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z")});
-  ASSERT_EQ(esperarLinhas(primeira), primeira);
+  ASSERT_EQ(awaitRows(primeira), primeira);
 
-  const Saida fora = executar({GAMA}, local(23, 59));
+  const Output fora = executar({GAMA}, local(23, 59));
   EXPECT_EQ(fora.out, "");
   const Json ambas =
       Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(GAMA, "2024-03-11T02:59:00.000000Z")});
-  ASSERT_EQ(esperarLinhas(ambas), ambas);
+  ASSERT_EQ(awaitRows(ambas), ambas);
 
-  const Saida meiaNoite = executar({BETA}, local(0, 2));
+  const Output meiaNoite = executar({BETA}, local(0, 2));
   EXPECT_EQ(meiaNoite.out, "");
   EXPECT_TRUE(meiaNoite.armazenou) << meiaNoite.err;
   const Json so = Json::array({linha(BETA, "2024-03-10T03:02:00.000000Z")});
-  EXPECT_EQ(esperarLinhas(so), so);
+  EXPECT_EQ(awaitRows(so), so);
 }
 
 TEST_F(QuestDbReal, TwoRunsLeaveOneRowPerCustomerWithTheSecondRunsValues) {
@@ -166,12 +166,12 @@ TEST_F(QuestDbReal, TwoRunsLeaveOneRowPerCustomerWithTheSecondRunsValues) {
   beta2.pppoe = 9;
   gama2.status = 1;
   gama2.pppoe = 77;
-  const Saida segunda = executar({beta2, alfa2, gama2}, local(12, 8));
+  const Output segunda = executar({beta2, alfa2, gama2}, local(12, 8));
   EXPECT_TRUE(segunda.armazenou) << segunda.err;
   const Json esperadas =
       Json::array({linha(alfa2, "2024-03-10T15:08:00.000000Z"), linha(beta2, "2024-03-10T15:08:00.000000Z"),
                    linha(gama2, "2024-03-10T15:08:00.000000Z")});
-  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+  EXPECT_EQ(awaitRows(esperadas), esperadas);
 }
 
 // What a retry after a lost answer does: the same batch lands twice, and is stored once.
@@ -184,19 +184,19 @@ TEST_F(QuestDbReal, ABatchThatLandsTwiceIsStoredOnce) {
     }
     net::HttpClient& real;
   } emDobro(http);
-  const Saida saida = executar({ALFA, GAMA, BETA}, local(12, 3), &emDobro);
+  const Output saida = executar({ALFA, GAMA, BETA}, local(12, 3), &emDobro);
   EXPECT_TRUE(saida.armazenou) << saida.err;
   const Json esperadas =
       Json::array({linha(ALFA, "2024-03-10T15:03:00.000000Z"), linha(BETA, "2024-03-10T15:03:00.000000Z"),
                    linha(GAMA, "2024-03-10T15:03:00.000000Z")});
-  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+  EXPECT_EQ(awaitRows(esperadas), esperadas);
   std::this_thread::sleep_for(500ms);  // a second copy would show up by now
   EXPECT_EQ(sql("SELECT count() FROM pppoeClientes").value("dataset", Json()), Json::parse("[[3]]"));
 }
 
 TEST_F(QuestDbReal, WrongPasswordOnTheWriteGivesTheErroLineAndFalse) {
-  SenhaErradaNaEscrita senhaErrada(http);
-  const Saida saida = executar({ALFA}, local(12, 3), &senhaErrada);
+  WrongPasswordOnWrite senhaErrada(http);
+  const Output saida = executar({ALFA}, local(12, 3), &senhaErrada);
   EXPECT_FALSE(saida.armazenou);
   EXPECT_EQ(saida.err, "Erro: o QuestDB recusou as linhas (HTTP 401): Unauthorized\n");
 }
@@ -208,7 +208,7 @@ TEST_F(QuestDbReal, RowsTheServerRefusesGiveTheErroLineWithItsMessage) {
             Json::parse(R"({"ddl":"OK"})"));
   RegistroDescoberta grande = ALFA;
   grande.numero = 40000;  // beyond SHORT
-  const Saida saida = executar({GAMA, grande});
+  const Output saida = executar({GAMA, grande});
   EXPECT_FALSE(saida.armazenou);
   EXPECT_EQ(
       saida.err,
@@ -239,13 +239,13 @@ TEST_F(QuestDbReal, ABatchWithRecordsTheTableCannotHoldStoresExactlyTheOthers) {
   lote.insert(lote.end(), foraDaTabela.begin(), foraDaTabela.end());
   lote.insert(lote.end(), cabem.begin(), cabem.end());
   lote.push_back(GAMA);
-  const Saida saida = executar(lote);
+  const Output saida = executar(lote);
   EXPECT_TRUE(saida.armazenou) << saida.err;
   EXPECT_EQ(std::count(saida.err.begin(), saida.err.end(), '\n'), 7) << saida.err;
   const char* const HORA = "2024-03-10T15:03:00.000000Z";
   const Json esperadas =
       Json::array({linha(ALFA, HORA), linha(cabem[0], HORA), linha(GAMA, HORA), linha(cabem[1], HORA)});
-  EXPECT_EQ(esperarLinhas(esperadas), esperadas);
+  EXPECT_EQ(awaitRows(esperadas), esperadas);
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ const RegistroDescoberta ALFA{"Alfa Net", 1, 12, "Parceiro Sul", 345};
 const RegistroDescoberta BETA{"Beta, Ltda", 1, 7, "P=2", std::nullopt};
 const RegistroDescoberta GAMA{"Gama", 0, 3, "P=2", 0};
 
-struct Saida {
+struct Output {
   bool armazenou = false;
   store::Gravacao gravacao;
   std::string out, err;
@@ -56,13 +56,13 @@ struct Saida {
 
 class SendQuestDB : public testing::Test {
  protected:
-  void fixar(const char* ip, int porta, const char* usuario, const char* senha) {
+  void setDestination(const char* ip, int porta, const char* usuario, const char* senha) {
     questDb = {ip, porta, {usuario, senha}};
   }
 
-  Saida executar(const ResultadoDescoberta& registros, Instante quando = local(12, 3)) {
+  Output storeRecords(const ResultadoDescoberta& registros, Instante quando = local(12, 3)) {
     ConsoleCapture console;
-    Saida saida;
+    Output saida;
     try {
       saida.gravacao = store::sendQuestDB(*fake, questDb, registros, [quando] { return quando; });
       saida.armazenou = saida.gravacao.aceita;
@@ -75,7 +75,7 @@ class SendQuestDB : public testing::Test {
   }
 
   // What was asked, in order: the SQL text (CREATE for the definition) or the write.
-  std::vector<std::string> pedidos() const {
+  std::vector<std::string> requestBodies() const {
     std::vector<std::string> lista;
     for (const auto& pedido : fake->requests()) {
       if (pedido.method == "POST") lista.push_back(ESCRITA);
@@ -95,13 +95,13 @@ class SendQuestDB : public testing::Test {
 
 using Pedidos = std::vector<std::string>;
 
-struct LinhaGravada {
+struct StoredLine {
   std::string semHora;
   std::int64_t hora = 0;
 };
 
-std::vector<LinhaGravada> linhasDe(const std::string& corpo) {
-  std::vector<LinhaGravada> linhas;
+std::vector<StoredLine> linesOf(const std::string& corpo) {
+  std::vector<StoredLine> linhas;
   std::istringstream entrada(corpo);
   for (std::string linha; std::getline(entrada, linha);) {
     const auto espaco = linha.rfind(' ');
@@ -110,7 +110,7 @@ std::vector<LinhaGravada> linhasDe(const std::string& corpo) {
   return linhas;
 }
 
-std::string linhaSemHora(const std::string& simbolos, const std::string& colunas, std::int64_t timestampUs) {
+std::string lineWithoutTime(const std::string& simbolos, const std::string& colunas, std::int64_t timestampUs) {
   return "pppoeClientes," + simbolos + " " + colunas + ",timestamp=" + std::to_string(timestampUs) +
          "t,timestampDummy=946684800000000t";
 }
@@ -139,7 +139,7 @@ TEST(TabelaPppoeClientes, IsTheDefinitionByteForByte) {
 }
 
 // The destination as "host port user password", or the reason it was refused.
-std::string emTexto(const std::variant<store::DestinoQuestDb, std::string>& lido) {
+std::string asText(const std::variant<store::DestinoQuestDb, std::string>& lido) {
   if (const auto* motivo = std::get_if<std::string>(&lido)) return *motivo;
   const auto& destino = std::get<store::DestinoQuestDb>(lido);
   return destino.host + " " + std::to_string(destino.porta) + " " + destino.credenciais.user + " " +
@@ -168,7 +168,7 @@ TEST(LerDestino, RefusesWhatCouldChangeTheIngestionAddressAndQuotesNothing) {
       {"h", "0009000", PORTA},
   };
   for (const auto& [host, porta, esperado] : casos) {
-    EXPECT_EQ(emTexto(store::lerDestino(host, porta, {"u", "p;w"})), esperado) << host << ":" << porta;
+    EXPECT_EQ(asText(store::lerDestino(host, porta, {"u", "p;w"})), esperado) << host << ":" << porta;
   }
 }
 
@@ -177,21 +177,21 @@ TEST(LerDestino, RefusesWhatCouldChangeTheIngestionAddressAndQuotesNothing) {
 TEST_F(SendQuestDB, CurrentTableGetsOnlyTheColumnQueryThenOneWriteOfAllRowsInOrder) {
   fake->respond(200, CONTAGEM_7).respond(204, "");
   const auto antes = store::nanosSistema();
-  const Saida saida = executar({ALFA, BETA, GAMA});
+  const Output saida = storeRecords({ALFA, BETA, GAMA});
   const auto depois = store::nanosSistema();
   EXPECT_TRUE(saida.armazenou);
   EXPECT_EQ(saida.out, "");
   EXPECT_EQ(saida.err, "");
-  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, ESCRITA}));
+  EXPECT_EQ(requestBodies(), (Pedidos{COLUNAS, ESCRITA}));
   EXPECT_EQ(escrita().url, "https://10.1.2.3:19443/write");
-  const auto linhas = linhasDe(testing_support::wholeBody(escrita()));
+  const auto linhas = linesOf(testing_support::wholeBody(escrita()));
   ASSERT_EQ(linhas.size(), 3u);
-  EXPECT_EQ(linhas[0].semHora, linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul",
-                                            "numero=12i,status=1i,pppoe=345i", MEIO_DIA_E_TRES_US));
+  EXPECT_EQ(linhas[0].semHora, lineWithoutTime("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul",
+                                               "numero=12i,status=1i,pppoe=345i", MEIO_DIA_E_TRES_US));
   EXPECT_EQ(linhas[1].semHora,
-            linhaSemHora("nome=Beta\\,\\ Ltda,parceiro=P\\=2", "numero=7i,status=1i", MEIO_DIA_E_TRES_US));
+            lineWithoutTime("nome=Beta\\,\\ Ltda,parceiro=P\\=2", "numero=7i,status=1i", MEIO_DIA_E_TRES_US));
   EXPECT_EQ(linhas[2].semHora,
-            linhaSemHora("nome=Gama,parceiro=P\\=2", "numero=3i,status=0i,pppoe=0i", MEIO_DIA_E_TRES_US));
+            lineWithoutTime("nome=Gama,parceiro=P\\=2", "numero=3i,status=0i,pppoe=0i", MEIO_DIA_E_TRES_US));
   EXPECT_GE(linhas[0].hora, antes);
   EXPECT_LE(linhas[0].hora, linhas[1].hora);
   EXPECT_LE(linhas[1].hora, linhas[2].hora);
@@ -201,26 +201,26 @@ TEST_F(SendQuestDB, CurrentTableGetsOnlyTheColumnQueryThenOneWriteOfAllRowsInOrd
 TEST_F(SendQuestDB, CurrentTableWithSevenOrMoreColumnsIsLeftAlone) {
   for (const char* resposta : {R"({"count":7})", R"({"count":8})", R"({"count":7.0})", R"({"count":100})"}) {
     fake->respond(200, resposta).respond(204, "");
-    const Saida saida = executar({ALFA});
+    const Output saida = storeRecords({ALFA});
     EXPECT_EQ(saida.out, "") << resposta;
     EXPECT_TRUE(saida.armazenou) << resposta;
   }
-  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, ESCRITA, COLUNAS, ESCRITA, COLUNAS, ESCRITA, COLUNAS, ESCRITA}));
+  EXPECT_EQ(requestBodies(), (Pedidos{COLUNAS, ESCRITA, COLUNAS, ESCRITA, COLUNAS, ESCRITA, COLUNAS, ESCRITA}));
 }
 
 TEST_F(SendQuestDB, EmptyListLooksAfterTheTableAndSendsNoRows) {
   fake->respond(200, AUSENTE).respond(200, DDL_OK);
-  const Saida saida = executar({});
+  const Output saida = storeRecords({});
   EXPECT_TRUE(saida.armazenou);
   EXPECT_EQ(saida.out, CRIACAO_OK);
   EXPECT_EQ(saida.err, "");
-  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, CRIAR}));
+  EXPECT_EQ(requestBodies(), (Pedidos{COLUNAS, CRIAR}));
 }
 
 TEST_F(SendQuestDB, EveryStatementGoesToPort80OfTheHostWithTheCredentials) {
-  fixar("10.1.2.3", 19443, "ad;min", "qu;est");
+  setDestination("10.1.2.3", 19443, "ad;min", "qu;est");
   fake->respond(200, CONTAGEM_6).respond(200, DDL_OK).respond(200, DDL_OK).respond(204, "");
-  executar({ALFA}, local(0, 1));
+  storeRecords({ALFA}, local(0, 1));
   ASSERT_EQ(fake->requests().size(), 4u);
   for (std::size_t i = 0; i + 1 < fake->requests().size(); ++i) {
     const auto& pedido = fake->requests()[i];
@@ -260,13 +260,13 @@ TEST_F(SendQuestDB, ARecordTheTableCannotHoldIsLeftOutAndNamedAndTheOthersAreSto
   for (const auto& [registro, aviso] : casos) {
     fake.emplace();
     fake->respond(200, CONTAGEM_7).respond(204, "");
-    const Saida saida = executar({ALFA, registro, GAMA});
+    const Output saida = storeRecords({ALFA, registro, GAMA});
     EXPECT_EQ(saida.err, "Aviso: " + aviso + "\n");
     EXPECT_EQ(saida.out, "") << aviso;
     EXPECT_EQ((std::tuple{saida.armazenou, saida.gravacao.gravadas, saida.gravacao.deixadasDeFora}),
               (std::tuple{true, 2u, 1u}))
         << aviso;
-    const auto linhas = linhasDe(testing_support::wholeBody(escrita()));
+    const auto linhas = linesOf(testing_support::wholeBody(escrita()));
     ASSERT_EQ(linhas.size(), 2u) << aviso;
     EXPECT_TRUE(linhas[0].semHora.starts_with("pppoeClientes,nome=Alfa\\ Net,")) << aviso;
     EXPECT_TRUE(linhas[1].semHora.starts_with("pppoeClientes,nome=Gama,")) << aviso;
@@ -279,16 +279,16 @@ TEST_F(SendQuestDB, TheEdgesOfWhatTheTableHoldsAreStoredAndABatchLeftOutWholeSen
       {std::string(1 << 20, 'x'), 0, -2147483647, "P\\", std::numeric_limits<std::int64_t>::min() + 1},
   };
   fake->respond(200, CONTAGEM_7).respond(204, "");
-  Saida saida = executar(cabem);
+  Output saida = storeRecords(cabem);
   EXPECT_EQ((std::tuple{saida.err, saida.gravacao.gravadas, saida.gravacao.deixadasDeFora}), (std::tuple{"", 2u, 0u}));
-  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, ESCRITA}));
+  EXPECT_EQ(requestBodies(), (Pedidos{COLUNAS, ESCRITA}));
 
   fake.emplace();
   fake->respond(200, CONTAGEM_7);
-  saida = executar({{"A", 1, 2147483648, "P", 1}});
+  saida = storeRecords({{"A", 1, 2147483648, "P", 1}});
   EXPECT_EQ((std::tuple{saida.armazenou, saida.gravacao.gravadas, saida.gravacao.deixadasDeFora}),
             (std::tuple{true, 0u, 1u}));
-  EXPECT_EQ(pedidos(), (Pedidos{COLUNAS}));
+  EXPECT_EQ(requestBodies(), (Pedidos{COLUNAS}));
 }
 
 // ---- the truncation window ----
@@ -311,20 +311,20 @@ TEST_F(SendQuestDB, TruncatesFirstOnlyInTheFiveMinutesAfterLocalMidnight) {
     fake.emplace();
     if (caso.trunca) fake->respond(200, DDL_OK);
     fake->respond(200, CONTAGEM_7).respond(204, "");
-    executar({ALFA}, caso.quando);
+    storeRecords({ALFA}, caso.quando);
     const Pedidos esperados = caso.trunca ? Pedidos{TRUNCAR, COLUNAS, ESCRITA} : Pedidos{COLUNAS, ESCRITA};
-    EXPECT_EQ(pedidos(), esperados) << caso.nome;
+    EXPECT_EQ(requestBodies(), esperados) << caso.nome;
   }
 }
 
 TEST_F(SendQuestDB, JudgesTheWindowLocallyButWritesTheTrueInstant) {
   fake->respond(200, DDL_OK).respond(200, CONTAGEM_7).respond(204, "");
-  executar({ALFA}, local(0, 2));
-  EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, ESCRITA}));
+  storeRecords({ALFA}, local(0, 2));
+  EXPECT_EQ(requestBodies(), (Pedidos{TRUNCAR, COLUNAS, ESCRITA}));
   // 00:02 three hours behind UTC is 03:02 UTC.
   EXPECT_EQ(
-      linhasDe(testing_support::wholeBody(escrita())).at(0).semHora,
-      linhaSemHora("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i", 1710039720000000));
+      linesOf(testing_support::wholeBody(escrita())).at(0).semHora,
+      lineWithoutTime("nome=Alfa\\ Net,parceiro=Parceiro\\ Sul", "numero=12i,status=1i,pppoe=345i", 1710039720000000));
 }
 
 // ---- table outdated ----
@@ -361,10 +361,10 @@ TEST_F(SendQuestDB, OutdatedTableIsDroppedAndRecreatedAfterTheYellowWarning) {
     fake->respond(200, CONTAGEM_6);
     for (const auto& passo : caso.roteiro) fake->respond(passo);
     fake->respond(204, "");
-    const Saida saida = executar({ALFA});
+    const Output saida = storeRecords({ALFA});
     EXPECT_EQ(saida.out, caso.out) << caso.nome;
     EXPECT_EQ(saida.err, "") << caso.nome;
-    EXPECT_EQ(pedidos(), caso.esperados) << caso.nome;
+    EXPECT_EQ(requestBodies(), caso.esperados) << caso.nome;
     EXPECT_TRUE(saida.armazenou) << caso.nome;
   }
 }
@@ -378,9 +378,9 @@ TEST_F(SendQuestDB, MissingTableOrUnusableCountIsCreatedWithoutADrop) {
   for (const char* resposta : respostas) {
     fake.emplace();
     fake->respond(400, resposta).respond(200, DDL_OK).respond(204, "");
-    const Saida saida = executar({ALFA});
+    const Output saida = storeRecords({ALFA});
     EXPECT_EQ(saida.out, CRIACAO_OK) << resposta;
-    EXPECT_EQ(pedidos(), (Pedidos{COLUNAS, CRIAR, ESCRITA})) << resposta;
+    EXPECT_EQ(requestBodies(), (Pedidos{COLUNAS, CRIAR, ESCRITA})) << resposta;
     EXPECT_EQ(fake->requests().at(1).query.at(0).second, store::tabelaPppoeClientes);
     EXPECT_TRUE(saida.armazenou) << resposta;
   }
@@ -406,9 +406,9 @@ TEST_F(SendQuestDB, AnswerThatIsNotJsonToTruncationColumnQueryOrLastCreationEnds
     fake.emplace();
     falha = nullptr;
     for (const char* resposta : caso.respostas) fake->respond(200, resposta);
-    const Saida saida = executar({ALFA}, caso.quando);
+    const Output saida = storeRecords({ALFA}, caso.quando);
     EXPECT_THROW(std::rethrow_exception(falha), net::JsonError) << caso.nome;
-    EXPECT_EQ(pedidos(), caso.esperados) << caso.nome;
+    EXPECT_EQ(requestBodies(), caso.esperados) << caso.nome;
     EXPECT_EQ(saida.out, caso.out) << caso.nome;
     EXPECT_EQ(saida.err, "") << caso.nome;
   }
@@ -420,19 +420,19 @@ TEST_F(SendQuestDB, UnreachableServerAtMidnightPrintsEachFailureAndReportsTheIng
   const std::string recusado = "Failed to connect to 10.1.2.3 port 80 after 0 ms: Couldn't connect to server";
   const std::string recusadoTls = "Failed to connect to 10.1.2.3 port 19443 after 0 ms: Couldn't connect to server";
   fake->fail(recusado).fail(recusado).fail(recusado).fail(recusadoTls);
-  const Saida saida = executar({ALFA}, local(0, 2));
+  const Output saida = storeRecords({ALFA}, local(0, 2));
   EXPECT_FALSE(saida.armazenou);
   EXPECT_EQ(saida.out,
             "Error: " + recusado + "\nError: " + recusado + "\nError: " + recusado + "\nCriacao Tabela: None\n");
   EXPECT_EQ(saida.err, "Erro: falha ao enviar as linhas para https://10.1.2.3:19443/write: " + recusadoTls + "\n");
-  EXPECT_EQ(pedidos(), (Pedidos{TRUNCAR, COLUNAS, CRIAR, ESCRITA}));
+  EXPECT_EQ(requestBodies(), (Pedidos{TRUNCAR, COLUNAS, CRIAR, ESCRITA}));
 }
 
 // ---- ingestion failures ----
 
 TEST_F(SendQuestDB, RefusedRowsGiveTheErroLineOnStderrAndFalse) {
   fake->respond(200, CONTAGEM_7).respond(400, R"({"code":"invalid","message":"error in line 1: bad","line":1})");
-  const Saida saida = executar({ALFA});
+  const Output saida = storeRecords({ALFA});
   EXPECT_FALSE(saida.armazenou);
   EXPECT_EQ(saida.out, "");
   EXPECT_EQ(saida.err, "Erro: o QuestDB recusou as linhas (HTTP 400): error in line 1: bad [linha 1]\n");
